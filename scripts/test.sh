@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds with the sanitizers and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh
+scripts/build.sh sanitize
+cd build/sanitize
+ctest --output-on-failure -j "$(nproc)" --timeout 600
