@@ -14,8 +14,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,5 +52,139 @@ std::vector<std::string> audioOutputNames();
 void audioAddSource(std::shared_ptr<AudioSource> source);
 // Detaches a source; on return its mixInto is not running and will not run again.
 void audioRemoveSource(const AudioSource* source);
+
+// ---------------------------------------------------------------------------
+// Additions: the mixer's fixed rate, rendering without a device, an observer
+// for latency measurements, and a general-purpose PCM source.
+
+// The mixer always runs at this rate; audioRate() returns it while the device
+// is open (SDL converts when the hardware runs at another rate). 48 kHz is the
+// native rate of nearly every current sound server, so usually nothing converts.
+constexpr int kMixRate = 48000;
+
+// Frames of one device buffer. 256 frames at 48 kHz are 5.3 ms: a cut made on
+// the main thread reaches the speaker after at most one buffer already handed
+// over plus the one being filled (about 11 ms), inside the 20 ms a cut may take,
+// while a callback every 5 ms costs next to nothing.
+constexpr int kDeviceBufferFrames = 256;
+
+// Mixes the attached sources into `out` (interleaved stereo float, `frames`
+// frames; zeroed first, result clipped to -1…1) exactly as the device callback
+// does. For tests and tools; while the device is open it holds the device lock,
+// so the sources are consumed by whichever caller comes first.
+void audioRender(float* out, int frames);
+
+// One device buffer as it was handed to the device (audio thread).
+struct AudioBlockReport {
+  std::chrono::steady_clock::time_point when;  // moment the buffer was mixed
+  int frames = 0;
+  float peak = 0;           // largest absolute sample value after mixing
+  int firstAudible = -1;    // first frame with |sample| > kAudibleLevel, or -1
+};
+// A sample above this (about -60 dBFS) counts as "not silent" in reports.
+constexpr float kAudibleLevel = 0.001f;
+
+// Optional observer called on the audio thread (and by audioRender) after each
+// buffer is mixed. It must return quickly and must not call back into this
+// module. Pass nullptr to remove it.
+using AudioObserver = std::function<void(const AudioBlockReport&)>;
+void setAudioObserver(AudioObserver observer);
+
+// Sample encodings a PcmQueueSource accepts.
+enum class PcmEncoding {
+  U8,   // unsigned 8-bit, silence 128 (WAV 8-bit)
+  S16,  // signed 16-bit little-endian (WAV 16-bit, espeak-ng)
+  F32,  // 32-bit float, native endianness, nominal range -1…1 (decoders)
+};
+
+struct PcmFormat {
+  int rate = 0;      // frames per second, 1…384000
+  int channels = 0;  // 1 (mono, played on both sides) or 2 (interleaved L, R)
+  PcmEncoding encoding = PcmEncoding::S16;
+  int bytesPerFrame() const;
+  bool valid() const;
+};
+
+// Resampler state carried from one buffer to the next of the same stream, so
+// that pieces converted one after the other join without a click or drift.
+struct PcmResampleState {
+  bool valid = false;
+  int rate = 0;
+  float left = 0, right = 0;  // last input frame of the previous buffer
+  int64_t phase = 0;  // next output position after that frame, in 1/kMixRate input frames
+};
+
+// Converts interleaved samples to float stereo at kMixRate. With a state, the
+// conversion continues where the previous buffer of that state ended (when the
+// rate is the same). A trailing partial frame is ignored; an invalid format or
+// no whole frame gives an empty result.
+std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat& format,
+                                PcmResampleState* state = nullptr);
+
+// A mixer channel that plays queued PCM buffers in order.
+//
+// Buffers of any PcmFormat are converted to float stereo and resampled to
+// kMixRate (linear interpolation, phase kept from one buffer to the next while
+// the rate stays the same, so a stream fed in small pieces plays seamlessly) as
+// they are queued; the audio thread then only copies. Alternatively one buffer
+// can be looped (the console's tone).
+//
+// Threads: every member may be called from any thread (the stream decoder
+// feeds from its own thread, the main thread cuts). A short mutex guards the
+// queue; conversion happens outside it. mixInto is the audio thread's.
+class PcmQueueSource : public AudioSource {
+ public:
+  PcmQueueSource() = default;
+
+  // Queues `bytes` bytes of interleaved samples after what is already queued
+  // (a trailing partial frame is ignored). Returns the buffer's sequence number
+  // (1, 2, 3, … per source), or 0 when nothing was queued (no whole frame, or
+  // an invalid format). An active loop ends when queued buffers arrive.
+  uint64_t queue(const void* data, size_t bytes, const PcmFormat& format);
+
+  // Replaces everything (queue and loop) by one buffer played over and over
+  // until flush(). Returns false for an empty buffer or an invalid format.
+  bool loop(const void* data, size_t bytes, const PcmFormat& format);
+
+  // Cut: drops the queued buffers and the loop at once; the audio thread is
+  // silent from its next buffer on. Dropped buffers count as done.
+  void flush();
+
+  // Stops and resumes consumption without dropping anything (stream pause).
+  void setPaused(bool paused);
+  bool paused() const;
+
+  // Volume factor applied while mixing: 0 silent, 1 unchanged (up to 4).
+  void setVolume(float volume);
+  float volume() const;
+
+  // True while queued frames remain or a loop plays.
+  bool busy() const;
+  // Buffers queued since creation, and buffers finished (played to their last
+  // frame, or dropped by flush). queuedCount() - doneCount() are in flight.
+  uint64_t queuedCount() const;
+  uint64_t doneCount() const;
+  // Frames (at kMixRate) still to play, the loop not counted.
+  size_t pendingFrames() const;
+
+  void mixInto(float* out, int frames) override;
+
+ private:
+  struct Buffer {
+    std::vector<float> frames;  // interleaved stereo at kMixRate
+    size_t pos = 0;             // next frame to play
+  };
+  mutable std::mutex mutex_;
+  std::deque<Buffer> queue_;
+  std::vector<float> loop_;
+  size_t loopPos_ = 0;
+  PcmResampleState carry_;  // guarded by queueMutex_, which orders producers
+  std::mutex queueMutex_;
+  size_t pendingFrames_ = 0;
+  uint64_t queued_ = 0;
+  std::atomic<uint64_t> done_{0};
+  std::atomic<float> volume_{1.0f};
+  std::atomic<bool> paused_{false};
+};
 
 }  // namespace platform

@@ -1,0 +1,436 @@
+// The program's one SDL2 output device, its mixer and the PCM queue source.
+#include "platform/audio_device.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+struct DeviceState {
+  SDL_AudioDeviceID device = 0;
+  bool triedOpen = false;
+  bool openResult = false;
+  bool subsystemInit = false;
+  std::string deviceName;
+  // Guarded by the SDL device lock while the device is open, and by renderMutex
+  // always (audioRender without a device, add/remove).
+  std::vector<std::shared_ptr<AudioSource>> sources;
+  AudioObserver observer;
+  std::mutex renderMutex;
+};
+
+DeviceState& state() {
+  static DeviceState s;
+  return s;
+}
+
+// Runs `fn` with both the SDL device lock (when open) and the render mutex
+// held, so neither the callback nor audioRender is mixing meanwhile.
+template <typename Fn>
+void withMixerLocked(Fn fn) {
+  DeviceState& s = state();
+  if (s.device != 0) SDL_LockAudioDevice(s.device);
+  {
+    std::lock_guard<std::mutex> lock(s.renderMutex);
+    fn();
+  }
+  if (s.device != 0) SDL_UnlockAudioDevice(s.device);
+}
+
+// The mix itself; the caller holds the locks.
+void mixLocked(float* out, int frames) {
+  DeviceState& s = state();
+  std::fill(out, out + static_cast<size_t>(frames) * 2, 0.0f);
+  for (const auto& source : s.sources) source->mixInto(out, frames);
+  float peak = 0;
+  int firstAudible = -1;
+  for (int i = 0; i < frames * 2; ++i) {
+    float v = out[i];
+    if (!(v == v)) v = 0;  // a NaN from a faulty source must not reach the device
+    v = std::clamp(v, -1.0f, 1.0f);
+    out[i] = v;
+    float a = std::fabs(v);
+    if (a > peak) peak = a;
+    if (firstAudible < 0 && a > kAudibleLevel) firstAudible = i / 2;
+  }
+  if (s.observer) {
+    AudioBlockReport report;
+    report.when = std::chrono::steady_clock::now();
+    report.frames = frames;
+    report.peak = peak;
+    report.firstAudible = firstAudible;
+    s.observer(report);
+  }
+}
+
+void SDLCALL audioCallback(void*, Uint8* stream, int len) {
+  DeviceState& s = state();
+  int frames = len / static_cast<int>(2 * sizeof(float));
+  std::lock_guard<std::mutex> lock(s.renderMutex);
+  mixLocked(reinterpret_cast<float*>(stream), frames);
+}
+
+// Initialises SDL's audio subsystem with one driver (empty: SDL's choice or
+// the SDL_AUDIODRIVER environment variable).
+bool initAudioSubsystem(const char* driver) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (driver != nullptr) SDL_SetHint(SDL_HINT_AUDIODRIVER, driver);
+  bool ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  if (driver != nullptr) SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+  return ok;
+}
+
+SDL_AudioDeviceID openDevice(const std::string& name) {
+  SDL_AudioSpec want{};
+  want.freq = kMixRate;
+  want.format = AUDIO_F32SYS;
+  want.channels = 2;
+  want.samples = kDeviceBufferFrames;
+  want.callback = audioCallback;
+  SDL_AudioSpec have{};
+  // No changes allowed: SDL converts when the hardware differs, so the mixer
+  // and every source can rely on kMixRate float stereo.
+  return SDL_OpenAudioDevice(name.empty() ? nullptr : name.c_str(), 0, &want, &have, 0);
+}
+
+}  // namespace
+
+bool audioOpen(const std::string& deviceName) {
+  DeviceState& s = state();
+  if (s.triedOpen) return s.openResult;
+  s.triedOpen = true;
+  const char* env = std::getenv("SDL_AUDIODRIVER");
+  if (env != nullptr && *env != '\0') {
+    // The user (or the test environment) chose the driver: that one only.
+    if (initAudioSubsystem(nullptr)) {
+      s.subsystemInit = true;
+      s.device = openDevice(deviceName);
+      if (s.device == 0 && !deviceName.empty()) s.device = openDevice({});
+    }
+  } else {
+    // SDL on its own would settle for ALSA, whose open fails on a machine
+    // without a sound card even when a sound server runs; try the servers first.
+    for (const char* driver : {"pulseaudio", "pipewire", "alsa"}) {
+      if (!initAudioSubsystem(driver)) continue;
+      s.device = openDevice(deviceName);
+      if (s.device == 0 && !deviceName.empty()) s.device = openDevice({});
+      if (s.device != 0) {
+        s.subsystemInit = true;
+        break;
+      }
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+  }
+  s.openResult = s.device != 0;
+  if (s.openResult) {
+    s.deviceName = deviceName;
+    SDL_PauseAudioDevice(s.device, 0);
+  }
+  return s.openResult;
+}
+
+void audioClose() {
+  DeviceState& s = state();
+  if (s.device != 0) {
+    SDL_CloseAudioDevice(s.device);  // waits for a running callback
+    s.device = 0;
+  }
+  if (s.subsystemInit) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    s.subsystemInit = false;
+  }
+  s.triedOpen = false;
+  s.openResult = false;
+}
+
+bool audioIsOpen() { return state().device != 0; }
+
+int audioRate() { return state().device != 0 ? kMixRate : 0; }
+
+int audioBufferFrames() { return kDeviceBufferFrames; }
+
+std::vector<std::string> audioOutputNames() {
+  std::vector<std::string> names;
+  DeviceState& s = state();
+  bool temporary = false;
+  if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
+    if (!initAudioSubsystem(nullptr)) return names;
+    temporary = true;
+  }
+  int count = SDL_GetNumAudioDevices(0);
+  for (int i = 0; i < count; ++i) {
+    const char* name = SDL_GetAudioDeviceName(i, 0);
+    if (name != nullptr) names.emplace_back(name);
+  }
+  if (temporary && !s.subsystemInit) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return names;
+}
+
+void audioAddSource(std::shared_ptr<AudioSource> source) {
+  if (!source) return;
+  withMixerLocked([&] {
+    auto& list = state().sources;
+    if (std::find(list.begin(), list.end(), source) == list.end()) list.push_back(source);
+  });
+}
+
+void audioRemoveSource(const AudioSource* source) {
+  std::shared_ptr<AudioSource> released;  // destroyed after the locks are gone
+  withMixerLocked([&] {
+    auto& list = state().sources;
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const auto& p) { return p.get() == source; });
+    if (it != list.end()) {
+      released = std::move(*it);
+      list.erase(it);
+    }
+  });
+}
+
+void audioRender(float* out, int frames) {
+  if (frames <= 0) return;
+  withMixerLocked([&] { mixLocked(out, frames); });
+}
+
+void setAudioObserver(AudioObserver observer) {
+  withMixerLocked([&] { state().observer = std::move(observer); });
+}
+
+// ---------------------------------------------------------------------------
+// PCM formats and conversion
+
+int PcmFormat::bytesPerFrame() const {
+  int bytes = encoding == PcmEncoding::U8 ? 1 : encoding == PcmEncoding::S16 ? 2 : 4;
+  return bytes * channels;
+}
+
+bool PcmFormat::valid() const {
+  // 384 kHz is the highest rate any common format uses; anything above is a
+  // corrupt header and would make the resampler produce almost nothing.
+  return rate >= 1 && rate <= 384000 && (channels == 1 || channels == 2);
+}
+
+namespace {
+
+// One input sample as float; `p` points at a sample of the given encoding.
+inline float sampleAt(const uint8_t* p, PcmEncoding enc) {
+  switch (enc) {
+    case PcmEncoding::U8:
+      return (static_cast<int>(p[0]) - 128) / 128.0f;
+    case PcmEncoding::S16: {
+      int16_t v = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+      return v / 32768.0f;
+    }
+    case PcmEncoding::F32: {
+      float f;
+      std::memcpy(&f, p, sizeof f);
+      return f == f ? f : 0.0f;
+    }
+  }
+  return 0;
+}
+
+// Reads frame `i` as a left/right pair (mono goes to both sides).
+inline void frameAt(const uint8_t* data, size_t i, const PcmFormat& f, int sampleBytes,
+                    float& l, float& r) {
+  const uint8_t* p = data + i * static_cast<size_t>(sampleBytes) * f.channels;
+  l = sampleAt(p, f.encoding);
+  r = f.channels == 2 ? sampleAt(p + sampleBytes, f.encoding) : l;
+}
+
+}  // namespace
+
+std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat& format,
+                                PcmResampleState* carry) {
+  std::vector<float> out;
+  if (!format.valid() || data == nullptr) return out;
+  const auto* in = static_cast<const uint8_t*>(data);
+  const int frameBytes = format.bytesPerFrame();
+  const int sampleBytes = frameBytes / format.channels;
+  const size_t n = bytes / static_cast<size_t>(frameBytes);
+  if (n == 0) return out;
+
+  if (format.rate == kMixRate) {
+    out.resize(n * 2);
+    for (size_t i = 0; i < n; ++i) frameAt(in, i, format, sampleBytes, out[2 * i], out[2 * i + 1]);
+    if (carry != nullptr) {
+      carry->valid = true;
+      carry->rate = format.rate;
+      carry->left = out[out.size() - 2];
+      carry->right = out.back();
+      carry->phase = kMixRate;
+    }
+    return out;
+  }
+
+  // Linear interpolation over the sequence [previous frame, x0, x1, … x(n-1)],
+  // index 0 being the carried frame. Positions are kept exactly as multiples of
+  // 1/kMixRate input frames (integers, no accumulated rounding): each output
+  // frame advances by `rate` units. A fresh start puts the first output on x0.
+  const int64_t unit = kMixRate;
+  const int64_t step = format.rate;
+  int64_t phase = unit;
+  float prevL = 0, prevR = 0;
+  bool continuing = carry != nullptr && carry->valid && carry->rate == format.rate;
+  if (continuing) {
+    phase = carry->phase;
+    prevL = carry->left;
+    prevR = carry->right;
+  } else {
+    frameAt(in, 0, format, sampleBytes, prevL, prevR);
+  }
+  auto combined = [&](size_t k, float& l, float& r) {
+    if (k == 0) {
+      l = prevL;
+      r = prevR;
+    } else {
+      frameAt(in, k - 1, format, sampleBytes, l, r);
+    }
+  };
+  const int64_t last = static_cast<int64_t>(n) * unit;  // position of x(n-1)
+  // A carried conversion stops at x(n-1): what lies beyond it is interpolated
+  // once the next buffer arrives. A whole sound also covers the span of its last
+  // frame (held), so it lasts exactly n / rate seconds and a loop closes
+  // without a gap.
+  const int64_t end = carry != nullptr ? last + 1 : last + unit;  // exclusive
+  out.reserve(static_cast<size_t>((end - phase) / step + 1) * 2);
+  while (phase < end) {
+    size_t k = static_cast<size_t>(phase / unit);
+    float frac = static_cast<float>(phase % unit) / static_cast<float>(unit);
+    float l0, r0, l1, r1;
+    combined(k, l0, r0);
+    if (k < n) {
+      combined(k + 1, l1, r1);
+    } else {
+      l1 = l0;
+      r1 = r0;
+    }
+    out.push_back(l0 + (l1 - l0) * frac);
+    out.push_back(r0 + (r1 - r0) * frac);
+    phase += step;
+  }
+  if (carry != nullptr) {
+    carry->valid = true;
+    carry->rate = format.rate;
+    frameAt(in, n - 1, format, sampleBytes, carry->left, carry->right);
+    carry->phase = phase - last;
+  }
+  return out;
+}
+
+uint64_t PcmQueueSource::queue(const void* data, size_t bytes, const PcmFormat& format) {
+  std::lock_guard<std::mutex> producer(queueMutex_);
+  std::vector<float> frames = convertToMix(data, bytes, format, &carry_);
+  if (frames.empty()) return 0;
+  Buffer buffer;
+  size_t count = frames.size() / 2;
+  buffer.frames = std::move(frames);
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back(std::move(buffer));
+  pendingFrames_ += count;
+  loop_.clear();
+  loopPos_ = 0;
+  return ++queued_;
+}
+
+bool PcmQueueSource::loop(const void* data, size_t bytes, const PcmFormat& format) {
+  std::vector<float> frames = convertToMix(data, bytes, format);
+  if (frames.empty()) return false;
+  std::deque<Buffer> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dropped.swap(queue_);
+    done_.fetch_add(dropped.size());
+    pendingFrames_ = 0;
+    loop_.swap(frames);
+    loopPos_ = 0;
+  }
+  std::lock_guard<std::mutex> producer(queueMutex_);
+  carry_ = PcmResampleState{};
+  return true;
+}
+
+void PcmQueueSource::flush() {
+  std::deque<Buffer> dropped;  // freed outside the lock
+  std::vector<float> oldLoop;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dropped.swap(queue_);
+    oldLoop.swap(loop_);
+    loopPos_ = 0;
+    pendingFrames_ = 0;
+    done_.fetch_add(dropped.size());
+  }
+  std::lock_guard<std::mutex> producer(queueMutex_);
+  carry_ = PcmResampleState{};
+}
+
+void PcmQueueSource::setPaused(bool paused) { paused_.store(paused); }
+bool PcmQueueSource::paused() const { return paused_.load(); }
+
+void PcmQueueSource::setVolume(float volume) {
+  // A NaN or negative factor would corrupt or invert the mix.
+  if (!(volume >= 0)) volume = 0;
+  volume_.store(std::min(volume, 4.0f));
+}
+float PcmQueueSource::volume() const { return volume_.load(); }
+
+bool PcmQueueSource::busy() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !queue_.empty() || !loop_.empty();
+}
+
+uint64_t PcmQueueSource::queuedCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queued_;
+}
+
+uint64_t PcmQueueSource::doneCount() const { return done_.load(); }
+
+size_t PcmQueueSource::pendingFrames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pendingFrames_;
+}
+
+void PcmQueueSource::mixInto(float* out, int frames) {
+  if (paused_.load(std::memory_order_relaxed)) return;
+  const float gain = volume_.load(std::memory_order_relaxed);
+  std::lock_guard<std::mutex> lock(mutex_);
+  int written = 0;
+  while (written < frames && !queue_.empty()) {
+    Buffer& b = queue_.front();
+    size_t available = b.frames.size() / 2 - b.pos;
+    size_t take = std::min(available, static_cast<size_t>(frames - written));
+    const float* src = b.frames.data() + b.pos * 2;
+    float* dst = out + static_cast<size_t>(written) * 2;
+    for (size_t i = 0; i < take * 2; ++i) dst[i] += src[i] * gain;
+    b.pos += take;
+    written += static_cast<int>(take);
+    pendingFrames_ -= take;
+    if (b.pos * 2 >= b.frames.size()) {
+      // Freeing a buffer here is the one deallocation on the audio thread; the
+      // buffers are a few hundred KB at most, which the allocator returns fast.
+      queue_.pop_front();
+      done_.fetch_add(1);
+    }
+  }
+  if (!loop_.empty()) {
+    const size_t loopFrames = loop_.size() / 2;
+    while (written < frames) {
+      size_t take = std::min(loopFrames - loopPos_, static_cast<size_t>(frames - written));
+      const float* src = loop_.data() + loopPos_ * 2;
+      float* dst = out + static_cast<size_t>(written) * 2;
+      for (size_t i = 0; i < take * 2; ++i) dst[i] += src[i] * gain;
+      loopPos_ = (loopPos_ + take) % loopFrames;
+      written += static_cast<int>(take);
+    }
+  }
+}
+
+}  // namespace platform

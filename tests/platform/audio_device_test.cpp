@@ -1,0 +1,325 @@
+// The mixer and the PCM queue source, rendered into buffers directly, and once
+// through SDL's disk driver.
+#include "platform/audio_device.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace platform {
+namespace {
+
+constexpr PcmFormat kU8Mono{11025, 1, PcmEncoding::U8};
+constexpr PcmFormat kS16Stereo48{kMixRate, 2, PcmEncoding::S16};
+constexpr PcmFormat kF32Stereo48{kMixRate, 2, PcmEncoding::F32};
+
+std::vector<float> render(int frames) {
+  std::vector<float> out(static_cast<size_t>(frames) * 2, 123.0f);  // garbage first
+  audioRender(out.data(), frames);
+  return out;
+}
+
+// Float stereo frames all holding (l, r).
+std::vector<float> constant(size_t frames, float l, float r) {
+  std::vector<float> v(frames * 2);
+  for (size_t i = 0; i < frames; ++i) v[2 * i] = l, v[2 * i + 1] = r;
+  return v;
+}
+
+class MixerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { audioClose(); }
+  void TearDown() override {
+    for (auto& s : attached_) audioRemoveSource(s.get());
+    setAudioObserver(nullptr);
+  }
+  std::shared_ptr<PcmQueueSource> attach() {
+    auto s = std::make_shared<PcmQueueSource>();
+    audioAddSource(s);
+    attached_.push_back(s);
+    return s;
+  }
+  std::vector<std::shared_ptr<PcmQueueSource>> attached_;
+};
+
+TEST(PcmConversion, EncodingsMapToFloatAndMonoGoesToBothSides) {
+  const uint8_t u8[] = {128, 0, 255, 192};
+  auto f = convertToMix(u8, sizeof u8, {kMixRate, 1, PcmEncoding::U8});
+  ASSERT_EQ(f.size(), 8u);
+  EXPECT_FLOAT_EQ(f[0], 0.0f);
+  EXPECT_FLOAT_EQ(f[1], 0.0f);
+  EXPECT_FLOAT_EQ(f[2], -1.0f);
+  EXPECT_FLOAT_EQ(f[3], -1.0f);
+  EXPECT_FLOAT_EQ(f[4], 127.0f / 128.0f);
+  EXPECT_FLOAT_EQ(f[6], 0.5f);
+  EXPECT_FLOAT_EQ(f[7], 0.5f);
+
+  // Little-endian 16-bit, left then right; a trailing odd byte is ignored.
+  const uint8_t s16[] = {0x00, 0x40, 0x00, 0xC0, 0xFF, 0x7F, 0x00, 0x80, 0x11};
+  auto g = convertToMix(s16, sizeof s16, kS16Stereo48);
+  ASSERT_EQ(g.size(), 4u);
+  EXPECT_FLOAT_EQ(g[0], 0.5f);
+  EXPECT_FLOAT_EQ(g[1], -0.5f);
+  EXPECT_FLOAT_EQ(g[2], 32767.0f / 32768.0f);
+  EXPECT_FLOAT_EQ(g[3], -1.0f);
+
+  const float f32[] = {0.25f, NAN, -0.75f, 0.125f};
+  auto h = convertToMix(f32, sizeof f32, kF32Stereo48);
+  ASSERT_EQ(h.size(), 4u);
+  EXPECT_FLOAT_EQ(h[0], 0.25f);
+  EXPECT_FLOAT_EQ(h[1], 0.0f);  // NaN never reaches the mix
+  EXPECT_FLOAT_EQ(h[2], -0.75f);
+}
+
+TEST(PcmConversion, RejectsInvalidFormatsAndPartialFrames) {
+  const uint8_t bytes[8] = {};
+  EXPECT_TRUE(convertToMix(bytes, 8, {0, 1, PcmEncoding::U8}).empty());
+  EXPECT_TRUE(convertToMix(bytes, 8, {-5, 1, PcmEncoding::U8}).empty());
+  EXPECT_TRUE(convertToMix(bytes, 8, {11025, 0, PcmEncoding::U8}).empty());
+  EXPECT_TRUE(convertToMix(bytes, 8, {11025, 3, PcmEncoding::U8}).empty());
+  EXPECT_TRUE(convertToMix(bytes, 8, {2000000000, 1, PcmEncoding::S16}).empty());
+  EXPECT_TRUE(convertToMix(bytes, 3, kS16Stereo48).empty());
+  EXPECT_TRUE(convertToMix(nullptr, 8, kU8Mono).empty());
+}
+
+TEST(PcmConversion, ResamplesWithLinearInterpolation) {
+  // 24 kHz to 48 kHz: every second output frame lies halfway between inputs.
+  const int16_t in[] = {0, 1000, 2000, 4000};
+  auto out = convertToMix(in, sizeof in, {24000, 1, PcmEncoding::S16});
+  ASSERT_EQ(out.size() / 2, 8u);  // positions 0, .5, 1, … 3.5 (last frame held)
+  const float expect[] = {0, 500, 1000, 1500, 2000, 3000, 4000, 4000};
+  for (int i = 0; i < 8; ++i) EXPECT_NEAR(out[2 * i] * 32768.0f, expect[i], 0.01f) << i;
+
+  // One second at 11025 Hz lasts one second at the mix rate.
+  std::vector<uint8_t> second(11025, 128);
+  auto up = convertToMix(second.data(), second.size(), kU8Mono);
+  EXPECT_EQ(up.size() / 2, static_cast<size_t>(kMixRate));
+}
+
+TEST(PcmConversion, PiecesJoinAsIfConvertedWhole) {
+  // A ramp at 22050 Hz converted whole and converted in uneven pieces with a
+  // carried state must give the same frames: no clicks or drift at the joins.
+  std::vector<int16_t> ramp(5000);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i * 6);
+  const PcmFormat fmt{22050, 1, PcmEncoding::S16};
+  PcmResampleState wholeState;
+  auto whole = convertToMix(ramp.data(), ramp.size() * 2, fmt, &wholeState);
+
+  PcmResampleState state;
+  std::vector<float> pieces;
+  size_t pos = 0;
+  for (size_t len : {1u, 7u, 333u, 1024u, 2u, 3633u}) {
+    auto part = convertToMix(ramp.data() + pos, len * 2, fmt, &state);
+    pieces.insert(pieces.end(), part.begin(), part.end());
+    pos += len;
+  }
+  ASSERT_EQ(pos, ramp.size());
+  ASSERT_EQ(pieces.size(), whole.size());
+  for (size_t i = 0; i < whole.size(); ++i) ASSERT_NEAR(pieces[i], whole[i], 1e-4) << i;
+}
+
+TEST_F(MixerTest, TwoSourcesAreSummedWithVolumeAndClipped) {
+  auto a = attach();
+  auto b = attach();
+  auto fa = constant(100, 0.25f, -0.5f);
+  auto fb = constant(100, 0.5f, -0.75f);
+  ASSERT_EQ(a->queue(fa.data(), fa.size() * 4, kF32Stereo48), 1u);
+  ASSERT_EQ(b->queue(fb.data(), fb.size() * 4, kF32Stereo48), 1u);
+  b->setVolume(0.5f);
+  auto out = render(150);
+  EXPECT_FLOAT_EQ(out[0], 0.5f);     // 0.25 + 0.5 * 0.5
+  EXPECT_FLOAT_EQ(out[1], -0.875f);  // -0.5 + -0.75 * 0.5
+  EXPECT_FLOAT_EQ(out[2 * 99], 0.5f);
+  EXPECT_FLOAT_EQ(out[2 * 100], 0.0f);  // both ended: silence, not stale data
+  EXPECT_FLOAT_EQ(out[2 * 149 + 1], 0.0f);
+
+  b->setVolume(4.0f);
+  a->queue(fa.data(), fa.size() * 4, kF32Stereo48);
+  b->queue(fb.data(), fb.size() * 4, kF32Stereo48);
+  out = render(10);
+  EXPECT_FLOAT_EQ(out[0], 1.0f);   // 0.25 + 2.0 clipped
+  EXPECT_FLOAT_EQ(out[1], -1.0f);  // -0.5 - 3.0 clipped
+
+  b->setVolume(NAN);
+  EXPECT_EQ(b->volume(), 0.0f);
+  b->setVolume(-2);
+  EXPECT_EQ(b->volume(), 0.0f);
+}
+
+TEST_F(MixerTest, BuffersPlayInOrderAndAreCountedDone) {
+  auto s = attach();
+  auto one = constant(300, 0.1f, 0.1f);
+  auto two = constant(300, 0.2f, 0.2f);
+  EXPECT_EQ(s->queue(one.data(), one.size() * 4, kF32Stereo48), 1u);
+  EXPECT_EQ(s->queue(two.data(), two.size() * 4, kF32Stereo48), 2u);
+  EXPECT_TRUE(s->busy());
+  EXPECT_EQ(s->pendingFrames(), 600u);
+  auto out = render(299);
+  EXPECT_FLOAT_EQ(out[2 * 298], 0.1f);
+  EXPECT_EQ(s->doneCount(), 0u);
+  out = render(2);
+  EXPECT_FLOAT_EQ(out[0], 0.1f);
+  EXPECT_FLOAT_EQ(out[2], 0.2f);
+  EXPECT_EQ(s->doneCount(), 1u);
+  render(299);
+  EXPECT_EQ(s->doneCount(), 2u);
+  EXPECT_FALSE(s->busy());
+  EXPECT_EQ(s->pendingFrames(), 0u);
+  EXPECT_EQ(s->queuedCount(), 2u);
+}
+
+TEST_F(MixerTest, FlushSilencesAtOnceAndCountsDroppedBuffersDone) {
+  auto s = attach();
+  auto sound = constant(1000, 0.5f, 0.5f);
+  for (int i = 0; i < 5; ++i) s->queue(sound.data(), sound.size() * 4, kF32Stereo48);
+  render(1500);  // one and a half buffers played
+  EXPECT_EQ(s->doneCount(), 1u);
+  s->flush();
+  EXPECT_FALSE(s->busy());
+  EXPECT_EQ(s->doneCount(), 5u);
+  auto out = render(kDeviceBufferFrames);
+  for (float v : out) ASSERT_EQ(v, 0.0f);
+  // The source stays usable after a cut.
+  EXPECT_EQ(s->queue(sound.data(), 8, kF32Stereo48), 6u);
+  EXPECT_FLOAT_EQ(render(1)[0], 0.5f);
+}
+
+TEST_F(MixerTest, LoopRepeatsUntilFlushOrNewQueue) {
+  auto s = attach();
+  const float pattern[] = {0.1f, 0.1f, 0.2f, 0.2f, 0.3f, 0.3f};
+  ASSERT_TRUE(s->loop(pattern, sizeof pattern, kF32Stereo48));
+  auto out = render(8);
+  const float expect[] = {0.1f, 0.2f, 0.3f, 0.1f, 0.2f, 0.3f, 0.1f, 0.2f};
+  for (int i = 0; i < 8; ++i) EXPECT_FLOAT_EQ(out[2 * i], expect[i]) << i;
+  EXPECT_TRUE(s->busy());
+  EXPECT_EQ(s->pendingFrames(), 0u);
+  s->flush();
+  EXPECT_FLOAT_EQ(render(1)[0], 0.0f);
+
+  ASSERT_TRUE(s->loop(pattern, sizeof pattern, kF32Stereo48));
+  const float next[] = {0.9f, 0.9f};
+  s->queue(next, sizeof next, kF32Stereo48);  // ends the loop
+  out = render(3);
+  EXPECT_FLOAT_EQ(out[0], 0.9f);
+  EXPECT_FLOAT_EQ(out[2], 0.0f);
+  EXPECT_FALSE(s->busy());
+  EXPECT_FALSE(s->loop(pattern, 0, kF32Stereo48));
+}
+
+TEST_F(MixerTest, PausedSourceKeepsItsSoundAndRemovedSourceIsNotMixed) {
+  auto s = attach();
+  auto sound = constant(10, 0.5f, 0.5f);
+  s->queue(sound.data(), sound.size() * 4, kF32Stereo48);
+  s->setPaused(true);
+  EXPECT_FLOAT_EQ(render(5)[0], 0.0f);
+  EXPECT_EQ(s->pendingFrames(), 10u);
+  s->setPaused(false);
+  EXPECT_FLOAT_EQ(render(5)[0], 0.5f);
+  audioRemoveSource(s.get());
+  EXPECT_FLOAT_EQ(render(5)[0], 0.0f);
+  EXPECT_EQ(s->pendingFrames(), 5u);
+}
+
+TEST_F(MixerTest, ObserverReportsFirstAudibleFrame) {
+  auto s = attach();
+  std::vector<AudioBlockReport> reports;
+  setAudioObserver([&](const AudioBlockReport& r) { reports.push_back(r); });
+  std::vector<float> sound(200, 0.0f);
+  sound[2 * 37 + 1] = 0.5f;  // right channel of frame 37
+  s->queue(sound.data(), sound.size() * 4, kF32Stereo48);
+  render(64);
+  render(64);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].firstAudible, 37);
+  EXPECT_FLOAT_EQ(reports[0].peak, 0.5f);
+  EXPECT_EQ(reports[1].firstAudible, -1);
+  EXPECT_EQ(reports[1].frames, 64);
+}
+
+TEST_F(MixerTest, ProducerThreadAndCuttingThreadDoNotRace) {
+  // The stream decoder queues from its thread while the main thread cuts and
+  // the mixer renders; counts must stay consistent (and TSan/ASan quiet).
+  auto s = attach();
+  std::atomic<bool> stop{false};
+  std::thread producer([&] {
+    std::vector<int16_t> piece(882, 1000);
+    while (!stop) s->queue(piece.data(), piece.size() * 2, {44100, 2, PcmEncoding::S16});
+  });
+  for (int i = 0; i < 300; ++i) {
+    render(kDeviceBufferFrames);
+    if (i % 7 == 0) s->flush();
+  }
+  stop = true;
+  producer.join();
+  s->flush();
+  EXPECT_EQ(s->doneCount(), s->queuedCount());
+  EXPECT_EQ(s->pendingFrames(), 0u);
+}
+
+TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
+  // SDL's disk driver writes what the device is given to a file: the sound
+  // must come out there in device format (float stereo at the mix rate).
+  namespace fs = std::filesystem;
+  audioClose();
+  fs::path dir = fs::temp_directory_path() / ("ondaria_audio_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  fs::path file = dir / "out.raw";
+  std::string oldDriver = std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "1", 1);  // about 5 x real time, bounded file size
+
+  ASSERT_TRUE(audioOpen());
+  EXPECT_EQ(audioRate(), kMixRate);
+  auto s = std::make_shared<PcmQueueSource>();
+  audioAddSource(s);
+  // 2000 frames of a recognisable value at 24 kHz (3999 frames once mixed: the
+  // last half frame waits for a following buffer to interpolate towards).
+  std::vector<int16_t> mark(2000, 16384);
+  s->queue(mark.data(), mark.size() * 2, {24000, 1, PcmEncoding::S16});
+  for (int i = 0; i < 400 && s->busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_FALSE(s->busy());
+  EXPECT_EQ(s->doneCount(), 1u);
+  audioRemoveSource(s.get());
+  audioClose();
+  if (oldDriver.empty()) unsetenv("SDL_AUDIODRIVER");
+  else setenv("SDL_AUDIODRIVER", oldDriver.c_str(), 1);
+  unsetenv("SDL_DISKAUDIOFILE");
+  unsetenv("SDL_DISKAUDIODELAY");
+
+  std::ifstream in(file, std::ios::binary);
+  std::vector<float> samples;
+  float v;
+  while (in.read(reinterpret_cast<char*>(&v), sizeof v)) samples.push_back(v);
+  size_t marked = 0;
+  for (float x : samples) marked += std::fabs(x - 0.5f) < 1e-6f;
+  EXPECT_EQ(marked, 3999u * 2);  // every frame, both channels, exactly once
+  fs::remove_all(dir);
+}
+
+TEST(AudioDevice, OpenWithoutUsableDriverFailsCleanly) {
+  audioClose();
+  std::string oldDriver = std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  EXPECT_FALSE(audioOpen());
+  EXPECT_FALSE(audioIsOpen());
+  EXPECT_EQ(audioRate(), 0);
+  EXPECT_FALSE(audioOpen());  // the earlier result is kept
+  audioClose();
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  EXPECT_TRUE(audioOpen());  // a later open tries again
+  audioClose();
+  if (oldDriver.empty()) unsetenv("SDL_AUDIODRIVER");
+  else setenv("SDL_AUDIODRIVER", oldDriver.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace platform
