@@ -31,23 +31,37 @@ std::string readSetting(const std::string& section, const std::string& key);
 void setSettingsFallback(bool on);
 bool settingsFallback();
 
-// Private-profile operations on any INI file. Values are at most 255 characters.
+// Private-profile operations on any INI file (layout, what a file can hold and
+// what is refused: console/core/ini_text.h). `file` is a path in program text
+// ("\" or "/" separators); a bare file name means the file of that name in the
+// system directory. A value read is cut to 254 characters (the default too).
 std::string readProfileString(const std::string& section, const std::string& key,
                               const std::string& defaultValue, const std::string& file);
-// Creates the section on first write; returns false when the file cannot be written.
+// Creates the file and the section on first write. Returns false, leaving the
+// file as it was, when the file cannot be written or the layout cannot hold the
+// names or value (a line break or NUL anywhere; a key that holds "=" or begins
+// with ";" or "["; an empty name).
 bool writeProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
-// Removes the key; an empty key removes the whole section. False when the file
-// cannot be written.
+// Removes the key (every copy of it); an empty key removes the whole section.
+// Nothing to remove is success. False when the file cannot be written.
 bool eraseProfileEntry(const std::string& section, const std::string& key,
                        const std::string& file);
 
 // Section names of the file in file order; keys of one section in file order.
+// Each name once (first spelling); a list holds at most 128000 characters,
+// counting a terminating zero after each name and one at the end: names that do
+// not fit whole are left out.
 std::vector<std::string> profileSectionNames(const std::string& file);
 std::vector<std::string> profileKeyNames(const std::string& section, const std::string& file);
 
 // Converts a path read from settings ("\" or "/" separate directories) to the
-// form the system uses.
+// form the system's file calls take: "/" separators and UTF-8 names. A path
+// already in that form is returned unchanged, so converting twice is harmless.
+// The result is for file calls, not for showing (program text is cp1252).
 std::string nativePath(const std::string& path);
+
+// Back to the state at program start: fallback on, no cached files, no test hook.
+void resetSettingsState();
 
 }  // namespace ondaria
