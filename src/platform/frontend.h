@@ -1,0 +1,289 @@
+// The console's front-ends: where the 80 x 25 cell grid is shown and where
+// keyboard, mouse and window events come from.
+//
+// Three front-ends share this interface:
+//   - the window (SDL2 + SDL2_ttf), frontend_sdl.cpp;
+//   - the terminal (ANSI escape sequences on a raw tty), frontend_terminal.cpp,
+//     for SSH sessions and text consoles;
+//   - the headless front-end (events scripted, grid read back), for tests and
+//     whole-program runs, frontend_headless.cpp.
+// `chooseFrontend` picks one from the environment variable ONDARIA_FRONTEND
+// ("sdl", "tty", "headless"; unset: the window when a display is available,
+// else the terminal).
+//
+// Events are in our own terms (no SDL types): key down/up with a key identifier,
+// a positional scancode and modifiers, text input as UTF-8, mouse buttons and
+// wheel, focus, close and wake. The translation of keys into key bytes happens
+// in the console, not here.
+//
+// Threads: every member function runs on the program's main thread, except
+// `wake`, which any thread may call while the front-end is open.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Key identifiers. Letters and digits are contiguous so that `KeyId::A + n`
+// style arithmetic (through keyLetter/keyDigit) works.
+enum class KeyId : uint8_t {
+  Unknown = 0,
+  A, B, C, D, E, F, G, H, I, J, K, L, M, N, O, P, Q, R, S, T, U, V, W, X, Y, Z,
+  Digit0, Digit1, Digit2, Digit3, Digit4, Digit5, Digit6, Digit7, Digit8, Digit9,
+  F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
+  Up, Down, Left, Right, Home, End, PageUp, PageDown, Insert, Delete,
+  Enter, Escape, Backspace, Tab, Space,
+  Pause,  // Pause/Break; with Ctrl it is the break key
+  Shift, Control, Alt,  // the modifier keys themselves
+  Other,  // any other key (punctuation, keypad operators, ...)
+};
+
+KeyId keyLetter(char upperCaseLetter);  // 'A'..'Z'
+KeyId keyDigit(int digit);              // 0..9
+bool isLetterKey(KeyId key);
+bool isDigitKey(KeyId key);
+int letterIndex(KeyId key);  // 0 for A … 25 for Z; -1 otherwise
+int digitValue(KeyId key);   // 0…9; -1 otherwise
+KeyId keyFunction(int n);    // F1..F12 for n = 1..12
+
+// Modifier bits.
+constexpr uint8_t kModShift = 1;
+constexpr uint8_t kModCtrl = 2;
+constexpr uint8_t kModAlt = 4;
+
+enum class EventType : uint8_t {
+  KeyDown,
+  KeyUp,
+  Text,         // `text`: UTF-8 characters typed (printable only)
+  MouseButton,  // `button` pressed
+  MouseWheel,   // `wheel` steps, > 0 turned away from the user
+  FocusGained,  // `buttonsHeld`: a mouse button was down when focus arrived
+  FocusLost,
+  Close,  // the user asked to close the window
+  Wake,   // `wake` was called; carries nothing
+};
+
+enum class MouseButton : uint8_t { None, Left, Right, Middle };
+
+struct FrontendEvent {
+  EventType type = EventType::Wake;
+  KeyId key = KeyId::Unknown;
+  int scancode = 0;  // positional key code (USB HID usage, as SDL reports it); 0 unknown
+  uint8_t mods = 0;  // kMod* bits held with the key
+  bool repeat = false;
+  std::string text;
+  MouseButton button = MouseButton::None;
+  int wheel = 0;
+  bool buttonsHeld = false;
+};
+
+FrontendEvent keyDownEvent(KeyId key, uint8_t mods = 0);
+FrontendEvent keyUpEvent(KeyId key, uint8_t mods = 0);
+FrontendEvent textEvent(std::string_view utf8);
+
+// The grid the console owns and the front-end shows. Attribute: low nibble
+// foreground colour index, high nibble background index; an index goes through
+// colourMap, then the palette; a mapped value above 15 draws black.
+struct CellGrid {
+  static constexpr int kColumns = 80;
+  static constexpr int kRows = 25;
+  std::array<uint8_t, kColumns * kRows> chars{};
+  std::array<uint8_t, kColumns * kRows> attrs{};
+  std::array<uint8_t, 16> colourMap{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+  uint8_t charAt(int col, int row) const { return chars[row * kColumns + col]; }
+  uint8_t attrAt(int col, int row) const { return attrs[row * kColumns + col]; }
+};
+
+struct Rgb {
+  uint8_t r, g, b;
+  bool operator==(const Rgb&) const = default;
+};
+
+// The fixed 16-entry palette.
+extern const std::array<Rgb, 16> kPalette;
+
+// Colour drawn for a colour index (0…15) through the grid's colour map.
+Rgb mappedColour(const CellGrid& grid, int colourIndex);
+
+struct FrontendOptions {
+  std::string fontFace;  // face name from the settings; empty = default
+  int fontHeight = 0;    // cell height in pixels; 0 = front-end's choice
+  int fontWidth = 0;     // cell width in pixels; 0 = the font's own
+  int fontWeight = 700;  // 400 normal, 700 bold
+  bool startMaximized = false;
+  std::string title;  // cp1252
+};
+
+class Frontend {
+ public:
+  virtual ~Frontend() = default;
+
+  virtual const char* name() const = 0;
+
+  // Shows `grid` (which outlives the front-end). Returns false when the output
+  // cannot be opened (no display); the front-end is then unusable.
+  virtual bool open(const CellGrid& grid, const FrontendOptions& options) = 0;
+  // Closes the output and gives the terminal or display back. Idempotent.
+  virtual void close() = 0;
+
+  // Columns [colBegin, colEnd) of a 0-based row changed.
+  virtual void cellsChanged(int row, int colBegin, int colEnd) = 0;
+  // The grid moved up one row and its last row is new. `byCopy`: move the
+  // pixels rather than repainting everything (same result, cheaper).
+  virtual void scrolled(bool byCopy) = 0;
+  // Everything changed (clear screen, colour map).
+  virtual void repaintAll() = 0;
+  // Makes the changes visible. A front-end may defer this for a few
+  // milliseconds; `nextEvent` always shows what is pending first.
+  virtual void flush() = 0;
+
+  // The console starts (true) or ends (false) waiting for a key with the
+  // cursor at 0-based col/row; col may be 80 (just past the last column).
+  // The window shows its caret while it has the focus.
+  virtual void keyWait(bool waiting, int col, int row) = 0;
+
+  virtual void setTitle(std::string_view cp1252) = 0;
+  virtual void bell() = 0;
+
+  // Next event, waiting up to timeoutMs (0: do not wait; negative: no limit).
+  // False when none arrived.
+  virtual bool nextEvent(FrontendEvent& event, int timeoutMs) = 0;
+  // Any thread: makes a waiting `nextEvent` return (with a Wake event).
+  virtual void wake() = 0;
+  // True when no key can ever arrive again (script ended, terminal gone).
+  virtual bool inputExhausted() { return false; }
+
+  // Clipboard in UTF-8. `clipboardText` gives nullopt when the clipboard
+  // cannot be read and an empty text when it holds no text.
+  virtual bool setClipboardText(std::string_view utf8) = 0;
+  virtual std::optional<std::string> clipboardText() = 0;
+
+  // Colour of a pixel of the rendered grid, for tests of the window; false
+  // for front-ends without pixels or outside the grid.
+  virtual bool readPixel(int x, int y, Rgb& colour) { return false; }
+  // Cell size in pixels (0 for front-ends without pixels).
+  virtual int cellWidth() const { return 0; }
+  virtual int cellHeight() const { return 0; }
+};
+
+std::unique_ptr<Frontend> makeSdlFrontend();
+// The terminal front-end on the given descriptors (normally 0 and 1).
+std::unique_ptr<Frontend> makeTerminalFrontend(int inputFd = 0, int outputFd = 1);
+
+// Whole-program key scripts for the headless front-end. One command a line;
+// blank lines and lines starting with "#" are skipped:
+//   text ANY TEXT       types the UTF-8 text after the first blank, as is
+//   key SPEC            presses and releases one key; SPEC is a key name with
+//                       optional modifiers joined by "+": ctrl+Up, alt+x,
+//                       shift+Insert, ctrl+alt+F11. Names (any case): a…z,
+//                       0…9, F1…F12, Up, Down, Left, Right, Home, End, PgUp
+//                       (PageUp), PgDn (PageDown), Ins (Insert), Del (Delete),
+//                       Enter, Esc (Escape), Backspace (BS), Tab, Space,
+//                       Break (Pause). A letter, digit or Space without Ctrl or
+//                       Alt also types its character, as a keyboard does.
+//   sleep MS            delivers nothing for MS milliseconds
+//   wait TEXT           delivers nothing until TEXT (UTF-8) is on the screen,
+//                       at most 10 seconds
+//   close               the user closes the window
+// When the script is used up and the program waits for a key, the front-end
+// reports its input exhausted and the console ends the program as a window
+// close would. When ONDARIA_SCREEN_DUMP names a file, the grid is written to it
+// (UTF-8, 25 lines of 80 columns) every time the program starts waiting for a
+// key; the file is replaced whole, never seen half written.
+class HeadlessFrontend : public Frontend {
+ public:
+  // scriptFd: descriptor the script is read from, line by line, as the
+  // program needs keys (-1: none, events come only from the calls below).
+  explicit HeadlessFrontend(int scriptFd = -1);
+  ~HeadlessFrontend() override;
+
+  const char* name() const override { return "headless"; }
+  bool open(const CellGrid& grid, const FrontendOptions& options) override;
+  void close() override;
+  void cellsChanged(int row, int colBegin, int colEnd) override {}
+  void scrolled(bool byCopy) override { ++scrolls_; }
+  void repaintAll() override {}
+  void flush() override {}
+  void keyWait(bool waiting, int col, int row) override;
+  void setTitle(std::string_view cp1252) override { title_ = std::string(cp1252); }
+  void bell() override { ++bells_; }
+  bool nextEvent(FrontendEvent& event, int timeoutMs) override;
+  void wake() override;
+  bool inputExhausted() override;
+  bool setClipboardText(std::string_view utf8) override;
+  std::optional<std::string> clipboardText() override;
+
+  // In-process input.
+  void pushEvent(FrontendEvent event);
+  // A key press and release; letters, digits and Space without Ctrl or Alt
+  // also type their character.
+  void pressKey(KeyId key, uint8_t mods = 0);
+  void typeText(std::string_view utf8);
+  // Script lines (see above). Returns false and sets *error for a bad line;
+  // the lines before it are kept.
+  bool feedScript(std::string_view lines, std::string* error = nullptr);
+  // Clipboard that cannot be opened (copy does nothing, paste gives nothing).
+  void setClipboardAvailable(bool available) { clipboardAvailable_ = available; }
+
+  // Read-back.
+  std::string screenText() const;  // 25 lines of 80 columns, UTF-8, each ending "\n"
+  const std::string& title() const { return title_; }
+  int bells() const { return bells_; }
+  int scrolls() const { return scrolls_; }
+  bool waiting() const { return waiting_; }
+  int pendingEvents() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  const CellGrid* grid_ = nullptr;
+  std::string title_;
+  int bells_ = 0;
+  int scrolls_ = 0;
+  bool waiting_ = false;
+  bool clipboardAvailable_ = true;
+  std::string clipboard_;
+};
+
+// Parses a key SPEC of the script ("ctrl+Up"); false when unknown.
+bool parseKeySpec(std::string_view spec, KeyId& key, uint8_t& mods);
+
+// The grid as text: 25 lines of 80 columns in UTF-8, each ending "\n". Bytes
+// that would be control characters on a terminal (127 and the cp1252 holes)
+// are shown as blanks.
+std::string gridToUtf8(const CellGrid& grid);
+
+// ONDARIA_FRONTEND ("sdl", "tty", "headless"); unset or unknown: the window
+// when DISPLAY or WAYLAND_DISPLAY is set, else the terminal. The result is
+// not yet opened; when opening the window fails the caller falls back to
+// the terminal (see `openFrontend`).
+std::unique_ptr<Frontend> chooseFrontend();
+// chooseFrontend + open, falling back to the terminal when the window cannot
+// be opened. Never null.
+std::unique_ptr<Frontend> openFrontend(const CellGrid& grid, const FrontendOptions& options);
+
+// A self-pipe for front-ends that wait with poll(): `signal` from any thread
+// (and from signal handlers) makes the read end readable; `drain` empties it.
+class WakePipe {
+ public:
+  WakePipe();
+  ~WakePipe();
+  WakePipe(const WakePipe&) = delete;
+  WakePipe& operator=(const WakePipe&) = delete;
+  int readFd() const { return fds_[0]; }
+  void signal();
+  // True when at least one signal was pending.
+  bool drain();
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+}  // namespace platform
