@@ -136,12 +136,18 @@ const std::shared_ptr<const IniText>& emptyText() {
 
 }  // namespace
 
-std::shared_ptr<const IniText> loadIniFile(const std::string& path) {
+std::shared_ptr<const IniText> loadIniFile(const std::string& requested) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
+  // One stat per call when the file is there: on a busy station list this is
+  // the whole cost of a read.
+  std::string path = requested;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return errno == ENOENT || errno == ENOTDIR ? emptyText() : nullptr;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return nullptr;
+    path = matchFileName(requested);
+    if (path == requested || ::stat(path.c_str(), &st) != 0) return emptyText();
+  }
   if (!S_ISREG(st.st_mode)) return nullptr;
 
   CacheEntry* cached = findEntry(s, path);

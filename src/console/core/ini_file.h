@@ -26,7 +26,9 @@ namespace ondaria::ini {
 
 // The parsed file. A missing file gives an empty text; a file that exists but
 // cannot be read (no permission, a directory, ...) gives nullptr, so that no
-// caller mistakes it for an empty file and writes over it.
+// caller mistakes it for an empty file and writes over it. When nothing exists
+// at the path, a file whose name differs only in case is read instead
+// (matchFileName).
 std::shared_ptr<const IniText> loadIniFile(const std::string& path);
 
 // Replaces the file with text's bytes. False, with the old file untouched, when

@@ -182,11 +182,24 @@ bool IniText::find(std::string_view section, std::string_view key, std::string& 
   const auto& index = sections_[static_cast<size_t>(s)].keyIndex;
   auto it = index.find(foldName(k));
   if (it == index.end()) return false;
-  const Line& line = lines_[it->second];
+  value = lineValue(lines_[it->second]);
+  return true;
+}
+
+std::string IniText::lineValue(const Line& line) const {
   std::string_view v = std::string_view(bytes_).substr(line.valueStart, line.valueLength);
   if (v.size() >= 2 && isQuote(v.front()) && v.back() == v.front()) v = v.substr(1, v.size() - 2);
-  value.assign(v.substr(0, kValueLimit));
-  return true;
+  return std::string(v.substr(0, kValueLimit));
+}
+
+std::vector<std::pair<std::string, std::string>> IniText::entries(std::string_view section) const {
+  const std::vector<std::string> keys = keyNames(section);
+  std::vector<std::pair<std::string, std::string>> out;
+  if (keys.empty()) return out;  // also when there is no such section
+  out.reserve(keys.size());
+  const Section& sec = sections_[static_cast<size_t>(sectionIndex(section))];
+  for (size_t i = 0; i < keys.size(); ++i) out.emplace_back(keys[i], lineValue(lines_[sec.keys[i]]));
+  return out;
 }
 
 std::vector<std::string> IniText::sectionNames() const {

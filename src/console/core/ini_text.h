@@ -33,6 +33,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace ondaria::ini {
@@ -69,6 +70,8 @@ class IniText {
   // order, within kNameListLimit.
   std::vector<std::string> sectionNames() const;
   std::vector<std::string> keyNames(std::string_view section) const;
+  // The keys of keyNames with their values (as find gives them).
+  std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
 
   // The file's bytes after setting section/key to value: the first copy of the
   // key is changed in place (everything up to its "=" kept as it was); a new key
@@ -102,6 +105,7 @@ class IniText {
 
   void parse();
   std::string_view lineName(const Line& line) const;
+  std::string lineValue(const Line& line) const;
   int sectionIndex(std::string_view section) const;
   size_t blockEnd(size_t headerLine) const;  // line index after the block
   const char* lineEnd() const;               // line end for new lines

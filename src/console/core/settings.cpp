@@ -77,12 +77,17 @@ std::string settingsDirectorySystem() {
 
 // The system path of a file named by the program. A bare file name lives in the
 // system directory, as a bare name given to the Windows profile functions lives
-// in the Windows directory.
+// in the Windows directory. Reading finds a name that differs in case by itself;
+// writing asks for it (matchFileName) so that it replaces that file.
 std::string profilePath(const std::string& file) {
   if (file.empty()) return {};
   std::string path = nativePath(file);
   if (path.find('/') == std::string::npos) path = systemDirectory() + "/" + path;
-  return ini::matchFileName(path);
+  return path;
+}
+
+std::string profilePathForWriting(const std::string& file) {
+  return ini::matchFileName(profilePath(file));
 }
 
 std::string rawSetting(const std::string& section, const std::string& key) {
@@ -162,7 +167,7 @@ std::string readProfileString(const std::string& section, const std::string& key
 
 bool writeProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file) {
-  const std::string path = profilePath(file);
+  const std::string path = profilePathForWriting(file);
   const auto text = path.empty() ? nullptr : ini::loadIniFile(path);
   if (!text) return false;
   std::string bytes;
@@ -175,7 +180,7 @@ bool writeProfileString(const std::string& section, const std::string& key,
 }
 
 bool eraseProfileEntry(const std::string& section, const std::string& key, const std::string& file) {
-  const std::string path = profilePath(file);
+  const std::string path = profilePathForWriting(file);
   const auto text = path.empty() ? nullptr : ini::loadIniFile(path);
   if (!text) return false;
   std::string bytes;
@@ -191,6 +196,12 @@ std::vector<std::string> profileSectionNames(const std::string& file) {
 std::vector<std::string> profileKeyNames(const std::string& section, const std::string& file) {
   const auto text = ini::loadIniFile(profilePath(file));
   return text ? text->keyNames(section) : std::vector<std::string>{};
+}
+
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section,
+                                                                   const std::string& file) {
+  const auto text = ini::loadIniFile(profilePath(file));
+  return text ? text->entries(section) : std::vector<std::pair<std::string, std::string>>{};
 }
 
 std::string nativePath(const std::string& path) {

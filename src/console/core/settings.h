@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ondaria {
@@ -54,6 +55,12 @@ bool eraseProfileEntry(const std::string& section, const std::string& key,
 // not fit whole are left out.
 std::vector<std::string> profileSectionNames(const std::string& file);
 std::vector<std::string> profileKeyNames(const std::string& section, const std::string& file);
+
+// The keys of profileKeyNames(section, file) with the value readProfileString
+// gives for each, in one call: the fast way to read a whole category, since
+// every single read checks the file on disk.
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section,
+                                                                   const std::string& file);
 
 // Converts a path read from settings ("\" or "/" separate directories) to the
 // form the system's file calls take: "/" separators and UTF-8 names. A path

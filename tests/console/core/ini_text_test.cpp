@@ -74,6 +74,9 @@ TEST(IniText, DuplicateSectionsAndKeysActAsOne) {
   EXPECT_EQ(ini.keyNames("A"), (std::vector<std::string>{"k", "x", "y"}));
   EXPECT_EQ(get(ini, "a", "k"), "first");
   EXPECT_EQ(get(ini, "a", "y"), "2");
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(ini.entries("a"), (Entries{{"k", "first"}, {"x", "1"}, {"y", "2"}}));
+  EXPECT_EQ(ini.entries("c"), Entries{});
   // Replacing changes the copy that is read; erasing removes every copy.
   EXPECT_EQ(set(file, "A", "K", "new"), "[A]\r\nk=new\r\nx=1\r\n[B]\r\nk=b\r\n[a]\r\nK=second\r\ny=2\r\n");
   const std::string erased = erase(file, "a", "k");

@@ -306,6 +306,14 @@ TEST_F(SettingsFiles, LargeStationListReadsWhole) {
   for (size_t i = 0; i < keys.size(); ++i)
     ASSERT_EQ(readProfileString("CAT150", keys[i], "", file.string()),
               "http://h/" + std::to_string(15000 + i));
+  const auto entries = readProfileSection("Cat150", file.string());
+  ASSERT_EQ(entries.size(), 100u);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].first, keys[i]);
+    EXPECT_EQ(entries[i].second, "http://h/" + std::to_string(15000 + i));
+  }
+  EXPECT_TRUE(readProfileSection("no such category", file.string()).empty());
+  EXPECT_TRUE(readProfileSection("CAT1", (root_ / "missing.ini").string()).empty());
   // A write into the middle changes one line only.
   EXPECT_TRUE(writeProfileString("CAT7", "Radio 7-3", "x", file.string()));
   const std::string after = readBytes(file);
