@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "console/core/console.h"
 #include "platform/audio_device.h"
 #include "platform/codepage.h"
 #include "platform/speech_log.h"
@@ -40,7 +41,11 @@ void wake() {
     std::lock_guard<std::mutex> lock(hookMutex());
     hook = wakeHook();
   }
-  if (hook) hook();
+  if (hook) {
+    hook();
+  } else {
+    wakeConsole();
+  }
 }
 
 // How long busy() may block waiting for the end of speech.

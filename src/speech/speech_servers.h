@@ -58,7 +58,7 @@ class SpeechServer {
 std::unique_ptr<SpeechServer> makeSpeechServer(int type);
 
 // Called (main thread) while a server stays busy, so that a wait for console
-// events returns and looks again. The front-end installs the console's wake.
+// events returns and looks again. Without a hook: the console's wakeConsole.
 void setSpeechServerWakeHook(std::function<void()> hook);
 
 // ---- Mapping of the SERVFALA numbers onto the engines' own scales ---------
