@@ -159,6 +159,10 @@ class Frontend {
   virtual void wake() = 0;
   // True when no key can ever arrive again (script ended, terminal gone).
   virtual bool inputExhausted() { return false; }
+  // Scripted input: the console takes further events only while its key
+  // queue has room, so that nothing a script types is dropped. A person's
+  // keys are taken at once and dropped when the queue is full.
+  virtual bool pacedInput() const { return false; }
 
   // Clipboard in UTF-8. `clipboardText` gives nullopt when the clipboard
   // cannot be read and an empty text when it holds no text.
@@ -217,6 +221,7 @@ class HeadlessFrontend : public Frontend {
   bool nextEvent(FrontendEvent& event, int timeoutMs) override;
   void wake() override;
   bool inputExhausted() override;
+  bool pacedInput() const override { return true; }
   bool setClipboardText(std::string_view utf8) override;
   std::optional<std::string> clipboardText() override;
 
@@ -225,6 +230,7 @@ class HeadlessFrontend : public Frontend {
   // A key press and release; letters, digits and Space without Ctrl or Alt
   // also type their character.
   void pressKey(KeyId key, uint8_t mods = 0);
+  // One text event per character.
   void typeText(std::string_view utf8);
   // Script lines (see above). Returns false and sets *error for a bad line;
   // the lines before it are kept.

@@ -199,7 +199,13 @@ void HeadlessFrontend::pressKey(KeyId key, uint8_t mods) {
 }
 
 void HeadlessFrontend::typeText(std::string_view utf8) {
-  if (!utf8.empty()) impl_->events.push_back(textEvent(utf8));
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    const size_t start = pos;
+    char32_t cp;
+    if (!decodeUtf8(utf8, pos, cp)) pos = start + 1;  // a stray byte on its own
+    impl_->events.push_back(textEvent(utf8.substr(start, pos - start)));
+  }
 }
 
 int HeadlessFrontend::pendingEvents() const {

@@ -1,0 +1,121 @@
+// The window front-end under SDL's dummy video driver (software rendering):
+// cells are drawn with the palette and the colour map, and scrolling by copy
+// gives the same picture as a full repaint.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "platform/frontend.h"
+
+namespace platform {
+namespace {
+
+class SdlFrontendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    grid.chars.fill(' ');
+    grid.attrs.fill(0x0F);
+    window = makeSdlFrontend();
+    FrontendOptions options;
+    options.fontHeight = 19;  // 16 pt DejaVu Sans Mono
+    ASSERT_TRUE(window->open(grid, options));
+    cw = window->cellWidth();
+    ch = window->cellHeight();
+  }
+  void TearDown() override { window.reset(); }
+
+  Rgb pixel(int x, int y) {
+    Rgb c{1, 2, 3};
+    EXPECT_TRUE(window->readPixel(x, y, c));
+    return c;
+  }
+  // Whether any pixel of a cell has this colour.
+  bool cellHas(int col, int row, Rgb colour) {
+    for (int y = row * ch; y < (row + 1) * ch; ++y)
+      for (int x = col * cw; x < (col + 1) * cw; ++x)
+        if (pixel(x, y) == colour) return true;
+    return false;
+  }
+  CellGrid grid;
+  std::unique_ptr<Frontend> window;
+  int cw = 0, ch = 0;
+};
+
+TEST_F(SdlFrontendTest, CellSizeFollowsTheFont) {
+  EXPECT_EQ(cw, 10);
+  EXPECT_EQ(ch, 19);
+  Rgb outside{};
+  EXPECT_FALSE(window->readPixel(80 * cw, 0, outside));
+}
+
+TEST_F(SdlFrontendTest, RunsAreDrawnInTheirColours) {
+  // "AB" yellow on blue, then "C" white on red.
+  grid.chars[0] = 'A';
+  grid.chars[1] = 'B';
+  grid.chars[2] = 'C';
+  grid.attrs[0] = grid.attrs[1] = 0x1E;
+  grid.attrs[2] = 0x4F;
+  window->cellsChanged(0, 0, 3);
+  EXPECT_EQ(pixel(0, 0), (Rgb{0, 0, 255}));          // corner of a cell: background
+  EXPECT_EQ(pixel(2 * cw, 0), (Rgb{255, 0, 0}));
+  EXPECT_TRUE(cellHas(0, 0, Rgb{255, 255, 0}));      // the glyph's solid strokes
+  EXPECT_TRUE(cellHas(2, 0, Rgb{255, 255, 255}));
+  EXPECT_FALSE(cellHas(3, 0, Rgb{255, 255, 255}));   // a blank: background only
+  EXPECT_EQ(pixel(3 * cw, 0), (Rgb{0, 0, 0}));
+}
+
+TEST_F(SdlFrontendTest, ColourMapAppliesAndOutOfRangeIsBlack) {
+  grid.colourMap[1] = 14;  // index 1 draws yellow
+  grid.colourMap[4] = 99;  // index 4 draws black
+  grid.attrs[0] = 0x10;
+  grid.attrs[1] = 0x40;
+  window->repaintAll();
+  EXPECT_EQ(pixel(0, 0), (Rgb{255, 255, 0}));
+  EXPECT_EQ(pixel(cw, 0), (Rgb{0, 0, 0}));
+}
+
+TEST_F(SdlFrontendTest, ScrollByCopyMatchesAFullRepaint) {
+  for (int row = 0; row < 25; ++row)
+    for (int col = 0; col < 80; ++col) {
+      grid.chars[row * 80 + col] = static_cast<uint8_t>('A' + (row + col) % 26);
+      grid.attrs[row * 80 + col] = static_cast<uint8_t>((row % 8) << 4 | 15);
+    }
+  window->repaintAll();
+  // The grid moves up a row, as the console does, and the window follows.
+  std::copy(grid.chars.begin() + 80, grid.chars.end(), grid.chars.begin());
+  std::copy(grid.attrs.begin() + 80, grid.attrs.end(), grid.attrs.begin());
+  std::fill(grid.chars.end() - 80, grid.chars.end(), ' ');
+  std::fill(grid.attrs.end() - 80, grid.attrs.end(), 0x2F);
+  window->scrolled(true);
+  std::vector<Rgb> copied;
+  for (int y = 0; y < 25 * ch; y += 3)
+    for (int x = 0; x < 80 * cw; x += 3) copied.push_back(pixel(x, y));
+  window->repaintAll();
+  size_t i = 0, differences = 0;
+  for (int y = 0; y < 25 * ch; y += 3)
+    for (int x = 0; x < 80 * cw; x += 3)
+      if (!(pixel(x, y) == copied[i++])) ++differences;
+  EXPECT_EQ(differences, 0u);
+  EXPECT_EQ(pixel(0, 24 * ch), (Rgb{0, 255, 0}));
+}
+
+TEST_F(SdlFrontendTest, ClipboardRoundTripsUtf8) {
+  ASSERT_TRUE(window->setClipboardText("a\xC3\xA7\xC3\xA3o"));
+  EXPECT_EQ(window->clipboardText().value(), "a\xC3\xA7\xC3\xA3o");
+}
+
+TEST_F(SdlFrontendTest, WakeFromAnotherThread) {
+  FrontendEvent e;
+  while (window->nextEvent(e, 0)) {
+  }
+  std::thread other([&] { window->wake(); });
+  other.join();
+  ASSERT_TRUE(window->nextEvent(e, 5000));
+  EXPECT_EQ(e.type, EventType::Wake);
+}
+
+}  // namespace
+}  // namespace platform

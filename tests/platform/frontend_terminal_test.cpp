@@ -1,0 +1,124 @@
+// The terminal front-end on a pseudo-terminal: raw keys in, escape sequences
+// and UTF-8 out, only changed rows redrawn, the terminal given back on close.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/frontend.h"
+
+namespace platform {
+namespace {
+
+class TerminalFrontendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    grid.chars.fill(' ');
+    grid.attrs.fill(0x0F);
+    terminal = makeTerminalFrontend(slave, slave);
+    ASSERT_TRUE(terminal->open(grid, FrontendOptions{}));
+  }
+  void TearDown() override {
+    terminal.reset();
+    close(master);
+    close(slave);
+  }
+  // Everything the front-end wrote so far.
+  std::string output() {
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) break;
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+  }
+  void type(const std::string& bytes) {
+    ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  int master = -1, slave = -1;
+  CellGrid grid;
+  std::unique_ptr<Frontend> terminal;
+};
+
+TEST_F(TerminalFrontendTest, RawKeysArriveAsEvents) {
+  // Ctrl+C reaches the program as a key, not as a signal.
+  type("\x03\x1B[1;5A\xC3\xA7");
+  FrontendEvent e;
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.key, KeyId::Pause);
+  EXPECT_EQ(e.mods, kModCtrl);
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.key, KeyId::Up);
+  EXPECT_EQ(e.mods, kModCtrl);
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.type, EventType::Text);
+  EXPECT_EQ(e.text, "ç");
+  // A lone ESC comes after the short wait.
+  type("\x1B");
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.key, KeyId::Escape);
+  EXPECT_FALSE(terminal->nextEvent(e, 0));
+}
+
+TEST_F(TerminalFrontendTest, OnlyChangedCellsAreRedrawnInUtf8) {
+  terminal->flush();
+  const std::string first = output();
+  EXPECT_NE(first.find("\x1B[?1049h"), std::string::npos);  // alternate screen
+  const std::string text = "S\xE3o Paulo \x1B[2J";  // an ESC in the grid must not reach the terminal
+  for (size_t i = 0; i < text.size(); ++i) grid.chars[2 * 80 + 10 + i] = static_cast<uint8_t>(text[i]);
+  grid.attrs[2 * 80 + 10] = 0x1E;  // yellow on blue
+  terminal->cellsChanged(2, 10, 10 + static_cast<int>(text.size()));
+  terminal->flush();
+  const std::string out = output();
+  EXPECT_NE(out.find("\x1B[3;11H"), std::string::npos);  // row 3, column 11
+  EXPECT_NE(out.find("ão Paulo"), std::string::npos);
+  EXPECT_EQ(out.find("\x1B[2J"), std::string::npos);
+  EXPECT_NE(out.find("\x1B[0;93;44m"), std::string::npos);
+  // Nothing changed: nothing is written.
+  terminal->flush();
+  EXPECT_EQ(output(), "");
+}
+
+TEST_F(TerminalFrontendTest, CursorShownWhileWaitingAndTerminalRestoredOnClose) {
+  terminal->flush();
+  output();
+  terminal->keyWait(true, 4, 6);
+  EXPECT_EQ(output(), "\x1B[7;5H\x1B[?25h");
+  terminal->keyWait(false, 4, 6);
+  EXPECT_EQ(output(), "\x1B[?25l");
+  termios raw{};
+  tcgetattr(slave, &raw);
+  EXPECT_EQ(raw.c_lflag & ICANON, 0u);
+  terminal->close();
+  EXPECT_NE(output().find("\x1B[?1049l"), std::string::npos);
+  termios after{};
+  tcgetattr(slave, &after);
+  EXPECT_NE(after.c_lflag & ICANON, 0u);
+}
+
+TEST_F(TerminalFrontendTest, EndOfInputIsReported) {
+  EXPECT_FALSE(terminal->inputExhausted());
+  close(master);
+  master = -1;
+  FrontendEvent e;
+  terminal->nextEvent(e, 200);
+  EXPECT_TRUE(terminal->inputExhausted());
+}
+
+TEST_F(TerminalFrontendTest, TitleHasNoControlCharacters) {
+  output();
+  terminal->setTitle("R\xE1" "dio\x07\x1B]x");
+  EXPECT_EQ(output(), "\x1B]0;Rádio]x\x07");
+}
+
+}  // namespace
+}  // namespace platform
