@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "net/tls.h"
+#include "speech/speech.h"
 
 namespace ondaria {
 namespace {
@@ -130,18 +131,7 @@ NetFailure readLocalFile(const std::string& name, std::uint64_t limit, std::stri
   return NetFailure::none;
 }
 
-struct NetHooks {
-  std::function<void()> flushKeys;
-};
-
-NetHooks& hooks() {
-  static NetHooks h;
-  return h;
-}
-
 }  // namespace
-
-void setNetKeyFlush(std::function<void()> flush) { hooks().flushKeys = std::move(flush); }
 
 const char* netFailureName(NetFailure failure) {
   switch (failure) {
@@ -431,7 +421,7 @@ NetFailure writeBodyToFile(Reader* reader, const std::string& fileName,
     failure = NetFailure::truncated;
   }
   // Keys typed while the transfer blocked the program are stale by now.
-  if (hooks().flushKeys) hooks().flushKeys();
+  flushKeys();
   return failure;
 }
 

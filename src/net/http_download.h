@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -112,10 +111,6 @@ bool httpGetFollow(const std::string& address, HttpAnswer& answer,
 NetFailure writeBodyToFile(Reader* reader, const std::string& fileName,
                            const DownloadOptions& options, std::int64_t expectedLength = -1,
                            std::uint64_t* written = nullptr);
-
-// Discarding the keys typed while a body was copied: the application installs
-// the console's key flush here at start-up.
-void setNetKeyFlush(std::function<void()> flush);
 
 struct DownloadResult {
   bool ok = false;  // final answer 200 and the whole body stored

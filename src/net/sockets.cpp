@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "console/core/console.h"
 #include "console/core/settings.h"
 #include "net/tls.h"
 
@@ -29,7 +30,6 @@ constexpr long kMaxReadWaitMicros = 60L * 1000 * 1000;
 
 struct SocketsState {
   long readWaitMicros = kDefaultReadWaitMicros;
-  std::function<void()> pump;
   bool started = false;
 };
 
@@ -38,9 +38,8 @@ SocketsState& state() {
   return s;
 }
 
-void serveWindow() {
-  if (state().pump) state().pump();
-}
+// Keys typed and repaints asked for during a wait reach the console.
+void serveWindow() { pumpWindowMessages(); }
 
 // Waits up to `micros` for `events` on one socket. True when any of them (or a
 // hang-up or error, which a following call will report) is signalled.
@@ -147,8 +146,6 @@ void netCleanup() {
   tlsClose();
   state().started = false;
 }
-
-void setNetPump(std::function<void()> pump) { state().pump = std::move(pump); }
 
 long readWaitMicros() { return state().readWaitMicros; }
 

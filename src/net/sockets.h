@@ -23,7 +23,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,10 +46,6 @@ inline constexpr int kNetWouldBlock = -2;
 // closed must give an error, not end the process, so SIGPIPE is ignored.
 bool netStartup();
 void netCleanup();
-
-// Serving the window while waiting: called at every poll. The application
-// installs the console's message pump here at start-up; tests may leave it empty.
-void setNetPump(std::function<void()> pump);
 
 // One resolved peer address.
 struct NetAddress {

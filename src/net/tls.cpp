@@ -7,6 +7,8 @@
 
 #include <climits>
 
+#include "console/core/console.h"
+
 namespace ondaria {
 namespace {
 
@@ -15,7 +17,6 @@ struct TlsState {
   SSL* connection = nullptr;
   int socket = -1;
   bool up = false;
-  std::function<void(const std::string&)> report;
   std::string lastFailure;
 };
 
@@ -168,7 +169,7 @@ int tlsRead(char* buffer, std::size_t size) {
       return -1;
     default:
       ERR_clear_error();
-      if (s.report) s.report("Erro SSL: " + std::to_string(e));
+      writeLine("Erro SSL: " + std::to_string(e));
       return -1;
   }
 }
@@ -200,10 +201,6 @@ void tlsClose() {
 int tlsSocket() { return tls().up ? tls().socket : -1; }
 
 bool tlsUp() { return tls().up; }
-
-void setTlsErrorReporter(std::function<void(const std::string&)> report) {
-  tls().report = std::move(report);
-}
 
 std::string tlsLastFailure() { return tls().lastFailure; }
 

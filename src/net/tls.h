@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
 #include "net/sockets.h"
@@ -29,7 +28,9 @@ bool tlsConnect(int socket, const std::string& host, int limit = kDefaultWaitLim
 
 // One read: count, 0 when the peer ended the session (close notify, or a plain
 // close of the connection), -1 on error, kNetWouldBlock when a record is not
-// complete yet.
+// complete yet. An error other than a broken connection (a damaged record, a
+// protocol violation) also writes "Erro SSL: " and OpenSSL's error code on its
+// own console line, not spoken.
 int tlsRead(char* buffer, std::size_t size);
 // One write: count, -1 on error, kNetWouldBlock when the socket is full.
 int tlsWrite(const char* bytes, std::size_t length);
@@ -43,10 +44,6 @@ void tlsClose();
 // The socket the TLS connection runs over while it is up, else -1.
 int tlsSocket();
 bool tlsUp();
-
-// Receives "Erro SSL: <code>" texts for read failures other than the peer
-// closing; the application writes them on the console. Empty: dropped.
-void setTlsErrorReporter(std::function<void(const std::string&)> report);
 
 // Text of the last handshake failure (verification result or OpenSSL error),
 // for diagnostics and tests; empty after a successful handshake.

@@ -1,6 +1,7 @@
 // Common set-up of the network tests: a private settings folder (so
-// "TIMEOUT_REDE" can be set per test), a private temporary folder, the sockets
-// layer started, and a window pump that counts its calls.
+// "TIMEOUT_REDE" can be set per test), a private temporary folder, a headless
+// console (whose key queue shows whether waits served the window) and the
+// sockets layer started.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "net/http_download.h"
 #include "net/sockets.h"
 #include "net/tls.h"
+#include "support/headless_console.h"
 #include "support/local_server.h"
 
 namespace ondaria::test {
@@ -33,14 +35,13 @@ class NetTest : public ::testing::Test {
     setenv("LUMARE_SYSTEM_DIR", (root_ + "/system").c_str(), 1);
     setenv("TMPDIR", tmpDir().c_str(), 1);
     setReadWait("");
+    screen_ = &useHeadlessConsole();
     ASSERT_TRUE(netStartup());
-    pumps_ = 0;
-    setNetPump([this] { ++pumps_; });
   }
 
   void TearDown() override {
-    setNetPump({});
     netCleanup();
+    resetConsole();
     removeTree(root_);
     if (oldTmp_) {
       setenv("TMPDIR", oldTmp_->c_str(), 1);
@@ -61,7 +62,19 @@ class NetTest : public ::testing::Test {
   std::string tmpDir() const { return root_ + "/tmp"; }
   std::string path(const std::string& name) const { return root_ + "/" + name; }
 
-  int pumps_ = 0;
+  // A key typed now reaches the console's queue only when the window is served.
+  void typeKey() { screen_->pressKey(platform::KeyId::A); }
+  // The console text, all rows.
+  std::string screenText() const {
+    std::string all;
+    for (int row = 1; row <= kConsoleRows; ++row) {
+      for (int col = 1; col <= kConsoleColumns; ++col) all.push_back(static_cast<char>(charAt(col, row)));
+      all.push_back('\n');
+    }
+    return all;
+  }
+
+  platform::HeadlessFrontend* screen_ = nullptr;
 
  private:
   std::string root_;

@@ -127,6 +127,14 @@ bool ServerConnection::send(std::string_view bytes) {
   return true;
 }
 
+bool ServerConnection::sendRaw(std::string_view bytes) {
+  void* ssl = ssl_;
+  ssl_ = nullptr;
+  bool ok = send(bytes);
+  ssl_ = ssl;
+  return ok;
+}
+
 bool ServerConnection::pause(int milliseconds) {
   for (int waited = 0; waited < milliseconds; waited += kStepMs) {
     if (stopping()) return false;

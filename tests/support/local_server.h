@@ -35,6 +35,8 @@ class ServerConnection {
   std::string readUntilClosed();
   // Sends all bytes; false once the client is gone.
   bool send(std::string_view bytes);
+  // Sends bytes on the socket itself, around TLS (to forge damaged records).
+  bool sendRaw(std::string_view bytes);
   // Sleeps in short steps; false when the server is being stopped.
   bool pause(int milliseconds);
   // Ends the connection with a TCP reset instead of an orderly close.
