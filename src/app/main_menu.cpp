@@ -1,0 +1,183 @@
+#include "app/main_menu.h"
+
+#include <array>
+#include <cstdlib>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "console/core/console.h"
+#include "console/core/messages.h"
+#include "console/core/settings.h"
+#include "console/ui/field_editor.h"
+#include "console/ui/option_menu.h"
+#include "net/sockets.h"
+#include "platform/codepage.h"
+#include "speech/say_message.h"
+#include "speech/speech.h"
+
+namespace ondaria {
+
+namespace {
+
+constexpr uint8_t kEsc = 27;
+constexpr uint8_t kKeyF1 = 59;
+constexpr uint8_t kKeyF9 = 67;
+constexpr uint8_t kKeyUp = 72;
+constexpr uint8_t kKeyDown = 80;
+
+// Message keys of the main options, in menu order (matching kMainOptionLetters).
+constexpr std::array<std::string_view, 11> kMainOptionKeys = {
+    "ODOPC_P", "ODOPC_F", "ODOPC_E", "ODOPC_I", "ODOPC_R", "ODOPC_C",
+    "ODOPC_D", "ODOPC_A", "ODOPC_T", "ODOPC_B", "OD_ESC"};
+
+// One main option: its letter and what it runs.
+struct MainOption {
+  char letter;
+  void (*run)();
+};
+
+void notImplemented() { sayMessage("ODNIMPL", 1); }
+
+constexpr std::array<MainOption, 10> kMainOptions = {{
+    {'A', notImplemented},
+    {'B', notImplemented},
+    {'C', notImplemented},
+    {'D', notImplemented},
+    {'E', notImplemented},
+    {'F', notImplemented},
+    {'I', notImplemented},
+    {'P', notImplemented},
+    {'R', notImplemented},
+    {'T', notImplemented},
+}};
+
+const MainOption* findOption(char letter) {
+  for (const MainOption& o : kMainOptions)
+    if (o.letter == letter) return &o;
+  return nullptr;
+}
+
+std::string soundDirectoryFromSettings() {
+  std::string dir = readSetting("ONDARIA", "DIRONDARIA");
+  if (!dir.empty()) return dir;
+  std::string family = readSetting("LUMARE", "PGMLUMARE");
+  // Without a family directory the recordings sit beside the program.
+  if (family.empty()) family = programDirectory();
+  return family + "\\som\\ondaria";
+}
+
+}  // namespace
+
+void showGreeting(bool spoken) {
+  clearScreen();
+  setTextBackground(1);
+  if (spoken) {
+    sayMessage("ODINIC", 0);
+    writeLineSpoken(kVersionText);
+  } else {
+    writeText(messageText("ODINIC") + kVersionText);
+    writeLine();
+  }
+  writeLine();
+  setTextBackground(0);
+}
+
+void startUp(bool spokenGreeting) {
+  clearScreen();
+  setWindowTitle(kWindowTitle);
+  startSpeech(0, soundDirectoryFromSettings());
+  showGreeting(spokenGreeting);
+  if (!netStartup()) sayMessage("ODNAOCON", 1);
+
+  std::string listPath = readSetting("ONDARIA", "DIRINDICE");
+  if (listPath.empty()) listPath = settingsDirectory() + "/ondaria.ini";
+  appState().stationListPath = listPath;
+
+  // From here on the way out is ESC in the main menu: the window cannot be
+  // closed and the break key no longer ends the program.
+  setCloseEnabled(false);
+  setBreakEndsProgram(false);
+}
+
+char chooseMainOption() {
+  makeRoomBelow(9);
+  openOptionMenu(whereX(), whereY(), 50, 5, static_cast<int>(kMainOptionKeys.size()));
+  for (std::string_view key : kMainOptionKeys) addOption(key, messageText(key));
+  const int chosen = runOptionMenu();
+  if (chosen < 1 || chosen > static_cast<int>(kMainOptionKeys.size())) return static_cast<char>(kEsc);
+  const char letter = kMainOptionLetters[chosen - 1];
+  writeText(std::string_view(&letter, 1));
+  writeLine();
+  return letter;
+}
+
+void sayMainHelp() {
+  writeLine();
+  sayMessage("ODOPCAO", 1);
+  for (std::string_view key : kMainOptionKeys) sayMessage(key, 1);
+  flushKeys();
+  errorBeep();
+}
+
+void mainMenu() {
+  for (;;) {
+    showGreeting(false);
+    setTextBackground(1);
+    sayMessage("ODOQUE", 0);
+    setTextBackground(0);
+
+    const KeyEcho key = readCharEcho();
+    uint8_t c = key.character;
+    std::string suffix;
+    if (c == 0 && (key.code == kKeyUp || key.code == kKeyDown || key.code == kKeyF9)) {
+      c = static_cast<uint8_t>(chooseMainOption());
+      if (c != kEsc) {
+        const std::string& text = chosenOptionText();
+        const size_t dash = text.find('-');
+        if (dash != std::string::npos) suffix = text.substr(dash == 0 ? 0 : dash - 1);
+      }
+    }
+    if (c == kEsc) {
+      writeLine();
+      writeLine();
+      return;
+    }
+    if (c == 0 && key.code == kKeyF1) {
+      sayMainHelp();
+      continue;
+    }
+
+    clearScreen();
+    setTextBackground(1);
+    writeLine("Ondaria" + suffix);
+    setTextBackground(0);
+    writeLine();
+
+    const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : static_cast<char>(c);
+    const MainOption* option = c == 0 ? nullptr : findOption(upper);
+    if (!option) {
+      sayMessage("ODOPINV", 1);
+      continue;
+    }
+    option->run();
+  }
+}
+
+void finishProgram(bool sayGoodbye) {
+  setCloseEnabled(true);
+  setBreakEndsProgram(true);
+  netCleanup();
+  delayMs(1000);
+  if (sayGoodbye) sayMessage("ODFIM", 1);
+  endSpeech();
+  closeConsole();
+}
+
+int programMain(int argc, char** argv) {
+  const bool hasAddress = argc > 1;
+  startUp(!hasAddress);
+  if (!hasAddress) mainMenu();
+  finishProgram(!hasAddress);
+}
+
+}  // namespace ondaria
