@@ -8,67 +8,44 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "console/core/ini_file.h"
+#include "support/temp_files.h"
 
 using namespace ondaria;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::readFileBytes;
+using test::writeFileBytes;
 
-void writeBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+std::string readBytes(const fs::path& path) { return readFileBytes(path); }
+void writeBytes(const fs::path& path, const std::string& bytes) { writeFileBytes(path, bytes); }
 
 // A private folder per test, with the user and system settings folders pointed
 // into it.
 class SettingsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ondaria-settings-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "config" / "lumare");
-    fs::create_directories(root_ / "system");
-    saveEnv("XDG_CONFIG_HOME", (root_ / "config").string());
-    saveEnv("LUMARE_SYSTEM_DIR", (root_ / "system").string());
+    ASSERT_FALSE(folder_.path().empty());
+    root_ = folder_.path();
+    fs::create_directories(user());
+    fs::create_directories(system());
+    env_.set("XDG_CONFIG_HOME", (root_ / "config").string());
+    env_.set("LUMARE_SYSTEM_DIR", system().string());
     resetSettingsState();
   }
-  void TearDown() override {
-    resetSettingsState();
-    for (auto& [name, value] : savedEnv_) {
-      if (value.first)
-        ::setenv(name.c_str(), value.second.c_str(), 1);
-      else
-        ::unsetenv(name.c_str());
-    }
-    std::error_code ignored;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(root_, ignored);
-  }
-  void saveEnv(const std::string& name, const std::string& value) {
-    const char* old = std::getenv(name.c_str());
-    savedEnv_.push_back({name, {old != nullptr, old ? old : ""}});
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
+  void TearDown() override { resetSettingsState(); }
+
   fs::path user() const { return root_ / "config" / "lumare"; }
   fs::path system() const { return root_ / "system"; }
 
+  test::TempFolder folder_{"ondaria-settings"};
+  test::ScopedEnv env_;
   fs::path root_;
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> savedEnv_;
 };
 
 }  // namespace

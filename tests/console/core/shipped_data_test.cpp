@@ -3,13 +3,13 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "console/core/ini_text.h"
 #include "console/core/settings.h"
+#include "support/temp_files.h"
 
 using namespace ondaria;
 namespace fs = std::filesystem;
@@ -25,12 +25,7 @@ fs::path dataFile(const char* name) {
   return root / "data" / name;
 }
 
-std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+std::string readBytes(const fs::path& path) { return test::readFileBytes(path); }
 
 // Every line ends in CR LF, no other CR or LF, no control characters, and the
 // text is cp1252 (no UTF-8 sequence: a lead byte followed by a continuation).
@@ -131,19 +126,19 @@ TEST(ShippedData, DefaultSettingsFile) {
 }
 
 TEST(ShippedData, DefaultSettingsExpandToTheProgramDirectory) {
-  char pattern[] = "/tmp/ondaria-shipped-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const fs::path root = pattern;
+  test::TempFolder folder("ondaria-shipped");
+  const fs::path root = folder.path();
   fs::create_directories(root / "config" / "lumare");
+  fs::create_directories(root / "system");
   fs::copy_file(dataFile("Lumare.ini"), root / "config" / "lumare" / "Lumare.ini");
-  const std::string oldConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
-  ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  test::ScopedEnv env;
+  env.set("XDG_CONFIG_HOME", (root / "config").string());
+  env.set("LUMARE_SYSTEM_DIR", (root / "system").string());
   resetSettingsState();
   EXPECT_EQ(readSetting("LUMARE", "PGMLUMARE"), programDirectory());
   EXPECT_EQ(readSetting("TRADUTOR", "SAPI"), "S");
-  ::setenv("XDG_CONFIG_HOME", oldConfig.c_str(), 1);
+  EXPECT_EQ(readSetting("TRADUTOR", "DIRLETRAS"), "");
   resetSettingsState();
-  fs::remove_all(root);
 }
 
 TEST(ShippedData, StarterStationList) {
