@@ -23,8 +23,13 @@ std::string programDirectory();
 // directory $LUMARE_SYSTEM_DIR (default /etc/lumare). No trailing slash.
 std::string settingsDirectory();
 
-// A key of the shared settings file with the fallback copy and the "@", "@@\"
-// and "@\" directory shorthands expanded; empty when absent.
+// A key of the shared settings file with the fallback copy and the directory
+// shorthands expanded; empty when absent. A value that is exactly "@" is the
+// program's directory; otherwise, in one pass from left to right, "@@\" becomes
+// the settings directory and "@\" the family's program directory (LUMARE/
+// PGMLUMARE, itself expanded; the program's directory when it is empty or
+// begins with "@"), each keeping the separator written ("/" works as "\").
+// Inserted directories are not expanded again.
 std::string readSetting(const std::string& section, const std::string& key);
 
 // Turns the fallback copy (the system directory's Lumare.ini) on or off; the
