@@ -114,7 +114,10 @@ bool displayAvailable() {
 std::unique_ptr<Frontend> chooseFrontend() {
   const char* choice = std::getenv("ONDARIA_FRONTEND");
   const std::string_view name = choice ? choice : "";
-  if (name == "headless") return std::make_unique<HeadlessFrontend>(STDIN_FILENO);
+  // The key script comes from standard input when that is a file or a pipe; a
+  // terminal there (a test started by hand) gives no script.
+  if (name == "headless")
+    return std::make_unique<HeadlessFrontend>(isatty(STDIN_FILENO) ? -1 : STDIN_FILENO);
   if (name == "tty") return makeTerminalFrontend(STDIN_FILENO, STDOUT_FILENO);
   if (name == "sdl" || displayAvailable()) return makeSdlFrontend();
   return makeTerminalFrontend(STDIN_FILENO, STDOUT_FILENO);

@@ -267,7 +267,9 @@ bool parseKeySpec(std::string_view spec, KeyId& key, uint8_t& mods);
 std::string gridToUtf8(const CellGrid& grid);
 
 // ONDARIA_FRONTEND ("sdl", "tty", "headless"); unset or unknown: the window
-// when DISPLAY or WAYLAND_DISPLAY is set, else the terminal. The result is
+// when DISPLAY or WAYLAND_DISPLAY is set, else the terminal. The headless
+// front-end reads its key script from standard input unless that is a
+// terminal. The result is
 // not yet opened; when opening the window fails the caller falls back to
 // the terminal (see `openFrontend`).
 std::unique_ptr<Frontend> chooseFrontend();

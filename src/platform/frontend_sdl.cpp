@@ -1,8 +1,15 @@
 // The window front-end: SDL2 for the window and events, SDL2_ttf for the text.
 //
-// The grid is drawn into a canvas surface of exactly 80 x 25 cells, in runs of
-// equal attribute (background filled, then the run's text rendered shaded on
-// it); presenting copies the canvas into the window and adds the caret. The
+// The grid is drawn into a canvas surface of exactly 80 x 25 cells, row by
+// row in runs of equal attribute. Each cell is copied from a cache of cell
+// images (background in the mapped background colour, glyph rendered on it in
+// the mapped foreground colour), so a cell costs one plain copy; rendering
+// text run by run cost several times more (see bench/console_bench.cpp).
+// Drawing is lazy: changes only mark the grid dirty, and before presenting,
+// the cells that differ from a copy of what the canvas shows are redrawn
+// (after moving the canvas up by the rows scrolled meanwhile). Writing
+// thousands of lines therefore costs a few redraws, not one per line.
+// Presenting copies the canvas into the window and adds the caret. The
 // window can be made smaller than the grid (the rest is cut off), never larger.
 #include <SDL.h>
 #include <SDL_ttf.h>
@@ -14,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/codepage.h"
 #include "platform/frontend.h"
@@ -180,6 +188,7 @@ class SdlFrontend : public Frontend {
   }
 
   void close() override {
+    forgetCellImages();
     if (canvas_) SDL_FreeSurface(canvas_);
     canvas_ = nullptr;
     if (window_) {
@@ -195,27 +204,18 @@ class SdlFrontend : public Frontend {
     videoInit_ = false;
   }
 
-  void cellsChanged(int row, int colBegin, int colEnd) override {
-    drawRow(row, colBegin, colEnd);
-    dirty_ = true;
-  }
+  void cellsChanged(int, int, int) override { dirty_ = true; }
 
-  void scrolled(bool byCopy) override {
-    if (!canvas_) return;
-    if (byCopy && SDL_LockSurface(canvas_) == 0) {
-      auto* pixels = static_cast<uint8_t*>(canvas_->pixels);
-      const size_t band = static_cast<size_t>(canvas_->pitch) * cellHeight_;
-      memmove(pixels, pixels + band, static_cast<size_t>(canvas_->pitch) * canvas_->h - band);
-      SDL_UnlockSurface(canvas_);
-      drawRow(CellGrid::kRows - 1, 0, CellGrid::kColumns);
-    } else {
-      for (int row = 0; row < CellGrid::kRows; ++row) drawRow(row, 0, CellGrid::kColumns);
-    }
+  void scrolled(bool) override {
+    // Moving the canvas is always exact here (it is our own surface), so the
+    // pixel copy is used whichever way the settings ask for.
+    ++pendingScrolls_;
     dirty_ = true;
   }
 
   void repaintAll() override {
-    for (int row = 0; row < CellGrid::kRows; ++row) drawRow(row, 0, CellGrid::kColumns);
+    shadowValid_.fill(false);
+    pendingScrolls_ = 0;
     dirty_ = true;
   }
 
@@ -279,6 +279,7 @@ class SdlFrontend : public Frontend {
   }
 
   bool readPixel(int x, int y, Rgb& colour) override {
+    render();
     if (!canvas_ || x < 0 || y < 0 || x >= canvas_->w || y >= canvas_->h) return false;
     if (SDL_LockSurface(canvas_) != 0) return false;
     const auto* row = static_cast<const uint8_t*>(canvas_->pixels) + static_cast<size_t>(y) * canvas_->pitch;
@@ -358,9 +359,52 @@ class SdlFrontend : public Frontend {
     return SDL_MapRGB(canvas_->format, c.r, c.g, c.b);
   }
 
+  // Brings the canvas up to date with the grid.
+  void render() {
+    if (!canvas_ || !grid_) return;
+    if (grid_->colourMap != shadowMap_) {
+      shadowMap_ = grid_->colourMap;
+      forgetCellImages();
+      shadowValid_.fill(false);
+      pendingScrolls_ = 0;
+    }
+    if (pendingScrolls_ > 0) {
+      scrollCanvas(std::min(pendingScrolls_, CellGrid::kRows));
+      pendingScrolls_ = 0;
+    }
+    for (int row = 0; row < CellGrid::kRows; ++row) {
+      int first = -1, last = -1;
+      for (int col = 0; col < CellGrid::kColumns; ++col) {
+        const int i = row * CellGrid::kColumns + col;
+        if (!shadowValid_[i] || shadowChars_[i] != grid_->chars[i] || shadowAttrs_[i] != grid_->attrs[i]) {
+          if (first < 0) first = col;
+          last = col;
+        }
+      }
+      if (first >= 0) drawRow(row, first, last + 1);
+    }
+  }
+
+  // The canvas and its copy of the grid move up by `rows` rows.
+  void scrollCanvas(int rows) {
+    constexpr int kCells = CellGrid::kColumns * CellGrid::kRows;
+    const int shift = rows * CellGrid::kColumns;
+    std::move(shadowChars_.begin() + shift, shadowChars_.end(), shadowChars_.begin());
+    std::move(shadowAttrs_.begin() + shift, shadowAttrs_.end(), shadowAttrs_.begin());
+    std::move(shadowValid_.begin() + shift, shadowValid_.end(), shadowValid_.begin());
+    std::fill(shadowValid_.begin() + (kCells - shift), shadowValid_.end(), false);
+    if (rows >= CellGrid::kRows || SDL_LockSurface(canvas_) != 0) {
+      shadowValid_.fill(false);
+      return;
+    }
+    auto* pixels = static_cast<uint8_t*>(canvas_->pixels);
+    const size_t band = static_cast<size_t>(canvas_->pitch) * cellHeight_ * rows;
+    memmove(pixels, pixels + band, static_cast<size_t>(canvas_->pitch) * canvas_->h - band);
+    SDL_UnlockSurface(canvas_);
+  }
+
   // Draws columns [colBegin, colEnd) of a row in runs of equal attribute.
   void drawRow(int row, int colBegin, int colEnd) {
-    if (!canvas_ || !grid_) return;
     int col = colBegin;
     while (col < colEnd) {
       const uint8_t attr = grid_->attrAt(col, row);
@@ -371,36 +415,59 @@ class SdlFrontend : public Frontend {
     }
   }
 
-  void drawRun(int row, int colBegin, int colEnd, uint8_t attr) {
-    SDL_Rect rect{colBegin * cellWidth_, row * cellHeight_, (colEnd - colBegin) * cellWidth_, cellHeight_};
-    SDL_FillRect(canvas_, &rect, mapped(attr >> 4));
-    std::string text;
-    bool visible = false;
-    for (int col = colBegin; col < colEnd; ++col) {
-      const char32_t cp = cp1252ToCodePoint(grid_->charAt(col, row));
-      if (cp <= 0x20 || (cp >= 0x7F && cp < 0xA0) || cp == 0xA0) {
-        text += ' ';
-      } else {
-        appendUtf8(text, cp);
-        visible = true;
+  // One cell, character and attribute, ready to copy: the background filled
+  // and the glyph rendered on it, in the canvas's own pixel format, so that
+  // drawing a cell is a plain copy. Made on first use; a screen uses few
+  // distinct pairs. Forgotten when the colour map changes.
+  SDL_Surface* cellImage(uint8_t byte, uint8_t attr) {
+    const uint16_t key = static_cast<uint16_t>(byte << 8 | attr);
+    auto found = cells_.find(key);
+    if (found != cells_.end()) return found->second;
+    SDL_Surface* cell = SDL_CreateRGBSurfaceWithFormat(0, cellWidth_, cellHeight_, 32, canvas_->format->format);
+    if (!cell) return nullptr;
+    SDL_FillRect(cell, nullptr, mapped(attr >> 4));
+    const char32_t cp = cp1252ToCodePoint(byte);
+    if (!(cp <= 0x20 || (cp >= 0x7F && cp <= 0xA0))) {  // blanks and controls show nothing
+      std::string utf8;
+      appendUtf8(utf8, cp);
+      const Rgb fg = mappedColour(*grid_, attr & 15);
+      const Rgb bg = mappedColour(*grid_, attr >> 4);
+      SDL_Surface* glyph = TTF_RenderUTF8_Shaded(font_, utf8.c_str(), SDL_Color{fg.r, fg.g, fg.b, 255},
+                                                 SDL_Color{bg.r, bg.g, bg.b, 255});
+      if (glyph) {
+        SDL_Rect at{0, 0, glyph->w, glyph->h};
+        SDL_BlitSurface(glyph, nullptr, cell, &at);
+        SDL_FreeSurface(glyph);
       }
     }
-    if (!visible) return;
-    const Rgb fg = mappedColour(*grid_, attr & 15);
-    const Rgb bg = mappedColour(*grid_, attr >> 4);
-    SDL_Surface* glyphs =
-        TTF_RenderUTF8_Shaded(font_, text.c_str(), SDL_Color{fg.r, fg.g, fg.b, 255}, SDL_Color{bg.r, bg.g, bg.b, 255});
-    if (!glyphs) return;
-    SDL_SetClipRect(canvas_, &rect);
-    SDL_Rect at{rect.x, rect.y, glyphs->w, glyphs->h};
-    SDL_BlitSurface(glyphs, nullptr, canvas_, &at);
-    SDL_SetClipRect(canvas_, nullptr);
-    SDL_FreeSurface(glyphs);
+    cells_.emplace(key, cell);
+    return cell;
+  }
+
+  void forgetCellImages() {
+    for (auto& entry : cells_) SDL_FreeSurface(entry.second);
+    cells_.clear();
+  }
+
+  void drawRun(int row, int colBegin, int colEnd, uint8_t attr) {
+    const int y = row * cellHeight_;
+    for (int col = colBegin; col < colEnd; ++col) {
+      const int i = row * CellGrid::kColumns + col;
+      shadowChars_[i] = grid_->chars[i];
+      shadowAttrs_[i] = attr;
+      shadowValid_[i] = true;
+      SDL_Rect at{col * cellWidth_, y, cellWidth_, cellHeight_};
+      if (SDL_Surface* cell = cellImage(grid_->chars[i], attr))
+        SDL_BlitSurface(cell, nullptr, canvas_, &at);
+      else
+        SDL_FillRect(canvas_, &at, mapped(attr >> 4));
+    }
   }
 
   void present() {
     lastPresent_ = Clock::now();
     dirty_ = false;
+    render();
     if (!window_ || !canvas_) return;
     SDL_Surface* target = SDL_GetWindowSurface(window_);
     if (!target) return;
@@ -489,6 +556,13 @@ class SdlFrontend : public Frontend {
   SDL_Surface* canvas_ = nullptr;
   int cellWidth_ = 0, cellHeight_ = 0, baseline_ = 0;
   bool dirty_ = false;
+  int pendingScrolls_ = 0;
+  // What the canvas shows.
+  std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowChars_{};
+  std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowAttrs_{};
+  std::array<bool, CellGrid::kColumns * CellGrid::kRows> shadowValid_{};
+  std::array<uint8_t, 16> shadowMap_{};
+  std::unordered_map<uint16_t, SDL_Surface*> cells_;
   Clock::time_point lastPresent_{};
   bool caretShown_ = false;
   int caretCol_ = 0, caretRow_ = 0;
