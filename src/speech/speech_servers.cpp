@@ -86,6 +86,10 @@ constexpr int kEspeakRate = 22050;
 // 20 µs to make.
 constexpr int kEspeakBufferMs = 20;
 
+// A 16-bit sample at or below this (about -60 dBFS, the mixer's audible
+// level) counts as silence.
+constexpr int kSilentSample = 32;
+
 struct EspeakVoice {
   std::string name;  // espeak-ng voice name with variant, "pt-br+f2"
   int wpm = 0;       // 0: espeak-ng's default
@@ -148,14 +152,22 @@ class EspeakEngine {
     if (source_) source_->flush();
   }
 
+  // A synthesis that a cut has overtaken no longer counts: it makes no more
+  // sound (the callback refuses it), so speech is over the moment cut returns,
+  // however late the worker thread gets to run.
   bool synthesising() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return !jobs_.empty() || synthesising_;
+    return synthesisingLocked();
   }
 
   bool sounding() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return !jobs_.empty() || synthesising_ || (source_ && source_->busy());
+    return synthesisingLocked() || (source_ && source_->busy());
+  }
+
+  double pendingSeconds() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return source_ ? static_cast<double>(source_->pendingFrames()) / platform::kMixRate : 0.0;
   }
 
   // Stops the thread and detaches the source; espeak-ng itself stays
@@ -189,6 +201,10 @@ class EspeakEngine {
   }
 
  private:
+  bool synthesisingLocked() const {
+    return !jobs_.empty() || (synthesising_ && current_.load() == generation_);
+  }
+
   struct Job {
     std::string utf8;
     EspeakVoice voice;
@@ -204,6 +220,7 @@ class EspeakEngine {
       jobs_.pop_front();
       if (job.generation != generation_) continue;
       synthesising_ = true;
+      trimLeading_ = true;
       current_.store(job.generation);
       // Loading a voice reads its dictionary (milliseconds): only on a change.
       bool loadVoice = job.voice.name != loadedVoice_;
@@ -229,6 +246,16 @@ class EspeakEngine {
     EspeakEngine& e = instance();
     std::lock_guard<std::mutex> lock(e.mutex_);
     if (e.current_.load() != e.generation_ || e.quit_) return 1;
+    if (wav != nullptr && samples > 0 && e.trimLeading_) {
+      // espeak-ng opens every text with about 13 ms of near silence; the
+      // sound starts sooner without it.
+      int i = 0;
+      while (i < samples && std::abs(wav[i]) <= kSilentSample) ++i;
+      if (i == samples) return 0;
+      wav += i;
+      samples -= i;
+      e.trimLeading_ = false;
+    }
     if (wav != nullptr && samples > 0 && e.source_) {
       e.source_->queue(wav, static_cast<size_t>(samples) * sizeof(short),
                        {kEspeakRate, 1, platform::PcmEncoding::S16});
@@ -243,6 +270,7 @@ class EspeakEngine {
   uint64_t generation_ = 0;
   std::atomic<uint64_t> current_{0};
   bool synthesising_ = false;
+  bool trimLeading_ = false;  // the current text has not yet made a sound
   bool quit_ = false;
   bool initTried_ = false;
   bool initOk_ = false;
@@ -510,6 +538,8 @@ std::unique_ptr<SpeechServer> makeSpeechServer(int type) {
       return std::make_unique<EspeakStandardServer>();
   }
 }
+
+double espeakPendingSeconds() { return EspeakEngine::instance().pendingSeconds(); }
 
 void setSpeechServerWakeHook(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(hookMutex());

@@ -61,6 +61,10 @@ std::unique_ptr<SpeechServer> makeSpeechServer(int type);
 // events returns and looks again. Without a hook: the console's wakeConsole.
 void setSpeechServerWakeHook(std::function<void()> hook);
 
+// Sound the espeak-ng engine has made that has not yet been played, in
+// seconds (for benchmarks and diagnostics; 0 when the engine is not open).
+double espeakPendingSeconds();
+
 // ---- Mapping of the SERVFALA numbers onto the engines' own scales ---------
 // (exposed so that the mapping is tested and documented in one place)
 
