@@ -495,6 +495,12 @@ class SdlFrontend : public Frontend {
     switch (e.type) {
       case SDL_KEYDOWN:
       case SDL_KEYUP:
+        // The text a key-down with Alt (not AltGr) makes is not typed; the
+        // key-down stands for it. Decided per key-down, since the modifier
+        // state at the time the text event is read may already be newer.
+        if (e.type == SDL_KEYDOWN)
+          suppressText_ = (e.key.keysym.mod & KMOD_ALT) && !(e.key.keysym.mod & KMOD_MODE) &&
+                          !(e.key.keysym.mod & KMOD_CTRL);
         out.type = e.type == SDL_KEYDOWN ? EventType::KeyDown : EventType::KeyUp;
         out.key = mapKey(e.key.keysym.sym, e.key.keysym.mod);
         out.scancode = e.key.keysym.scancode;
@@ -502,9 +508,10 @@ class SdlFrontend : public Frontend {
         out.repeat = e.key.repeat != 0;
         return true;
       case SDL_TEXTINPUT: {
-        // Alt+letter also produces text; the key-down already stands for it.
-        const SDL_Keymod mod = SDL_GetModState();
-        if ((mod & KMOD_LALT) && !(mod & KMOD_MODE)) return false;
+        if (suppressText_) {
+          suppressText_ = false;
+          return false;
+        }
         out.type = EventType::Text;
         out.text = e.text.text;
         return !out.text.empty();
@@ -557,6 +564,7 @@ class SdlFrontend : public Frontend {
   int cellWidth_ = 0, cellHeight_ = 0, baseline_ = 0;
   bool dirty_ = false;
   int pendingScrolls_ = 0;
+  bool suppressText_ = false;
   // What the canvas shows.
   std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowChars_{};
   std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowAttrs_{};
