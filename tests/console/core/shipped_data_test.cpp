@@ -68,6 +68,15 @@ void expectNoDuplicateKeys(const std::string& bytes, const char* what) {
   }
 }
 
+// The path of a shipped file after the checks every INI file of ours passes.
+std::string checkedDataFile(const char* name) {
+  const fs::path path = dataFile(name);
+  const std::string bytes = readBytes(path);
+  expectWindowsText(bytes, name);
+  expectNoDuplicateKeys(bytes, name);
+  return path.string();
+}
+
 bool isWholeNumber(const std::string& text) {
   if (text.empty()) return false;
   size_t i = text[0] == '-' ? 1 : 0;
@@ -80,11 +89,7 @@ bool isWholeNumber(const std::string& text) {
 }  // namespace
 
 TEST(ShippedData, DefaultSettingsFile) {
-  const fs::path path = dataFile("Lumare.ini");
-  const std::string bytes = readBytes(path);
-  expectWindowsText(bytes, "Lumare.ini");
-  expectNoDuplicateKeys(bytes, "Lumare.ini");
-  const std::string file = path.string();
+  const std::string file = checkedDataFile("Lumare.ini");
   auto get = [&](const char* s, const char* k) { return readProfileString(s, k, "<absent>", file); };
 
   EXPECT_EQ(get("VIDEO", "CORLETRA"), "15");
@@ -142,11 +147,7 @@ TEST(ShippedData, DefaultSettingsExpandToTheProgramDirectory) {
 }
 
 TEST(ShippedData, StarterStationList) {
-  const fs::path path = dataFile("ondaria.ini");
-  const std::string bytes = readBytes(path);
-  expectWindowsText(bytes, "ondaria.ini");
-  expectNoDuplicateKeys(bytes, "ondaria.ini");
-  const std::string file = path.string();
+  const std::string file = checkedDataFile("ondaria.ini");
 
   auto isAddress = [](const std::string& a) {
     return a.rfind("http://", 0) == 0 || a.rfind("https://", 0) == 0;
