@@ -137,7 +137,8 @@ uint8_t mapMods(Uint16 mod) {
   uint8_t m = 0;
   if (mod & KMOD_SHIFT) m |= kModShift;
   if (mod & KMOD_CTRL) m |= kModCtrl;
-  if (mod & KMOD_ALT) m |= kModAlt;
+  // Right Alt together with the mode key is AltGr, which types characters.
+  if ((mod & KMOD_LALT) || ((mod & KMOD_RALT) && !(mod & KMOD_MODE))) m |= kModAlt;
   return m;
 }
 

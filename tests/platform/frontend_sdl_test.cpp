@@ -1,6 +1,7 @@
 // The window front-end under SDL's dummy video driver (software rendering):
 // cells are drawn with the palette and the colour map, and scrolling by copy
 // gives the same picture as a full repaint.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -105,6 +106,39 @@ TEST_F(SdlFrontendTest, ScrollByCopyMatchesAFullRepaint) {
 TEST_F(SdlFrontendTest, ClipboardRoundTripsUtf8) {
   ASSERT_TRUE(window->setClipboardText("a\xC3\xA7\xC3\xA3o"));
   EXPECT_EQ(window->clipboardText().value(), "a\xC3\xA7\xC3\xA3o");
+}
+
+void pushKey(SDL_Keycode sym, Uint16 mod, const char* text) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = sym;
+  e.key.keysym.mod = mod;
+  SDL_PushEvent(&e);
+  if (text) {
+    SDL_Event t{};
+    t.type = SDL_TEXTINPUT;
+    SDL_strlcpy(t.text.text, text, sizeof t.text.text);
+    SDL_PushEvent(&t);
+  }
+}
+
+TEST_F(SdlFrontendTest, TextOfAltKeysIsNotTyped) {
+  FrontendEvent e;
+  while (window->nextEvent(e, 0)) {
+  }
+  pushKey(SDLK_x, KMOD_LALT, "x");
+  pushKey(SDLK_c, KMOD_NONE, "\xC3\xA7");        // a layout's "ç" key
+  pushKey(SDLK_q, KMOD_RALT | KMOD_MODE, "/");   // AltGr makes text
+  std::vector<FrontendEvent> got;
+  while (window->nextEvent(e, 0)) got.push_back(e);
+  ASSERT_EQ(got.size(), 5u);
+  EXPECT_EQ(got[0].key, KeyId::X);
+  EXPECT_EQ(got[0].mods, kModAlt);
+  EXPECT_EQ(got[1].key, KeyId::C);
+  EXPECT_EQ(got[2].text, "\xC3\xA7");
+  EXPECT_EQ(got[3].key, KeyId::Q);
+  EXPECT_EQ(got[3].mods, 0);  // AltGr is not Alt
+  EXPECT_EQ(got[4].text, "/");
 }
 
 TEST_F(SdlFrontendTest, WakeFromAnotherThread) {
