@@ -104,7 +104,7 @@ ProgramResult ProgramRun::run(const std::string& script, const std::vector<std::
   std::map<std::string, std::string> env;
   for (char** e = environ; *e; ++e) {
     const char* eq = std::strchr(*e, '=');
-    if (eq) env[std::string(*e, eq)] = eq + 1;
+    if (eq) env[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
   }
   env["ONDARIA_FRONTEND"] = "headless";
   env["ONDARIA_SPEECH_LOG"] = logPath;
