@@ -34,6 +34,11 @@ constexpr int kDecodeBatchMs = 40;
 constexpr int kPacketsPerPass = 16;
 // Longest sleep of an idle thread; also bounds how late play/free are seen.
 constexpr int kIdleWaitMs = 20;
+// Packets read while looking for the first audio frame: enough to pass the
+// priming and the damaged start of a stream joined mid-frame.
+constexpr int kFirstFramePackets = 64;
+// Longest wait of ChannelPlay for the first decoded audio.
+constexpr int kPlayStartWaitMs = 100;
 // Download buffer bounds: at least a few seconds of a low-rate stream, at most
 // a few seconds of a lossless one.
 constexpr size_t kMinDownloadBuffer = 16 * 1024;
@@ -59,6 +64,19 @@ uint32_t channelType(const AVFormatContext* fmt, AVCodecID codec) {
   }
   if (name == "wav") return CTYPE_STREAM_WAV;
   return CTYPE_STREAM_OTHER;
+}
+
+// The audio stream to play: FFmpeg's choice when the stream's parameters are
+// known (it skips audio whose rate and channels are not yet known, as with an
+// MP3 stream before its first frame), else the first audio stream.
+int audioStreamOf(AVFormatContext* fmt) {
+  int idx = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (idx >= 0) return idx;
+  for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+    const AVCodecParameters* par = fmt->streams[i]->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->codec_id != AV_CODEC_ID_NONE) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 int64_t bitRateOf(const AVCodecParameters* par, const HttpStream* http) {
@@ -176,11 +194,7 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
   localFile_ = !http_;
   if (http_) {
     http_->onMetadata = [this](const std::string& text) { onMetadata(text); };
-    if (setup_.downloadProc) {
-      http_->onData = [this](const uint8_t* data, size_t n) {
-        setup_.downloadProc(data, static_cast<uint32_t>(n), setup_.downloadUser);
-      };
-    }
+    if (!http_->lastMetadata().empty()) onMetadata(http_->lastMetadata());
     for (const std::string& line : http_->responseLines()) {
       headerTags_ += line;
       headerTags_ += '\0';
@@ -224,15 +238,15 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
   av_dict_free(&opts);
   if (r < 0) return mapError(r);  // fmt_ is freed and null
 
-  int idx = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  bool incomplete = idx < 0 || fmt_->streams[idx]->codecpar->codec_id == AV_CODEC_ID_NONE ||
-                    fmt_->streams[idx]->codecpar->sample_rate <= 0 ||
-                    fmt_->streams[idx]->codecpar->ch_layout.nb_channels <= 0;
-  if (incomplete) {
+  int idx = audioStreamOf(fmt_);
+  // Stream parameters are not needed up front (the decoder and the resampler
+  // take them from the frames); only containers that announce no stream at
+  // all are analysed, since that reads up to the probe size.
+  if (idx < 0 || fmt_->streams[idx]->codecpar->codec_id == AV_CODEC_ID_NONE) {
     fmt_->max_analyze_duration = 2 * AV_TIME_BASE;
     r = avformat_find_stream_info(fmt_, nullptr);
     if (r < 0 && (abort_.load() || timedOut_.load())) return mapError(r);
-    idx = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    idx = audioStreamOf(fmt_);
   }
   if (idx < 0) return OpenStatus::Format;  // no audio in it (text, image, video only)
   audioIndex_ = idx;
@@ -251,6 +265,10 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
   if (!pkt_ || !frame_) return OpenStatus::Format;
 
   ctype_ = channelType(fmt_, par->codec_id);
+  // The stream counts as audio once a first frame decodes; text or a broken
+  // body announced as audio is refused here. That frame is kept.
+  if (!decodeFirstFrame()) return timedOut_.load() ? OpenStatus::Timeout : mapError(AVERROR_INVALIDDATA);
+  timedOut_ = false;
   if (http_ && !hls_) {
     int64_t bytes = bitRateOf(par, http_.get()) / 8 * setup_.bufferMs / 1000;
     size_t cap = std::clamp<size_t>(static_cast<size_t>(bytes), kMinDownloadBuffer, kMaxDownloadBuffer);
@@ -261,6 +279,27 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
   if (localFile_ && fmt_->pb) filePos_ = avio_tell(fmt_->pb);
   deadlineMs_ = 0;
   return OpenStatus::Ok;
+}
+
+bool StreamChannel::decodeFirstFrame() {
+  for (int packets = 0; packets < kFirstFramePackets; ++packets) {
+    int r = av_read_frame(fmt_, pkt_);
+    if (r < 0) return false;
+    if (pkt_->stream_index != audioIndex_) {
+      av_packet_unref(pkt_);
+      continue;
+    }
+    int s = avcodec_send_packet(dec_, pkt_);
+    av_packet_unref(pkt_);
+    if (s < 0 && s != AVERROR(EAGAIN)) continue;
+    bool got = false;
+    while (avcodec_receive_frame(dec_, frame_) == 0) {
+      got = convertFrame(frame_) || got;
+      av_frame_unref(frame_);
+    }
+    if (got) return true;
+  }
+  return false;
 }
 
 void StreamChannel::start(std::function<void(StreamChannel&)> onAutoFree, std::function<void()> onWake) {
@@ -305,6 +344,12 @@ bool StreamChannel::play(bool restart) {
   state_ = kPlaying;
   out_->setPaused(false);
   wakeCv_.notify_all();
+  // Playback starts with audio ready, as far as the data allows: the thread
+  // decodes the first batch within milliseconds when there is data; the wait
+  // is bounded for when there is none.
+  for (int i = 0; i < kPlayStartWaitMs / 2 && !out_->busy() && !decodeEnded_.load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   return true;
 }
 

@@ -42,8 +42,6 @@ void quietCodecLog();
 
 struct ChannelSetup {
   uint32_t flags = 0;
-  DOWNLOADPROC* downloadProc = nullptr;
-  void* downloadUser = nullptr;
   int bufferMs = 5000;     // download buffer length
   int readTimeoutMs = 0;   // 0 = never end a silent connection
   float volume = 1.0f;     // initial output volume (global stream volume / 10000)
@@ -119,6 +117,7 @@ class StreamChannel {
   int readPacket(uint8_t* buf, int size);
   OpenStatus mapError(int averror) const;
   void run();
+  bool decodeFirstFrame();
   bool decodeSome();
   bool convertFrame(AVFrame* frame);
   void queueOutput(int frames);

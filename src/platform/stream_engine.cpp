@@ -213,8 +213,6 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
 
   ChannelSetup setup;
   setup.flags = flags;
-  setup.downloadProc = proc;
-  setup.downloadUser = user;
   setup.bufferMs = e.netBuffer.load();
   setup.readTimeoutMs = e.readTimeout.load();
   setup.volume = static_cast<float>(e.volume.load()) / 10000.0f;
@@ -306,6 +304,16 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
         return failWith<HSTREAM>(ERROR_FILEFORM, 0);
       }
       break;
+  }
+
+  if (http && proc) {
+    // The download callback gets the body from its first byte: what arrived
+    // while the body was being recognised is still all in the buffer.
+    std::vector<uint8_t> early(http->buffer().size());
+    http->buffer().peek(early.data(), early.size());
+    if (!early.empty()) proc(early.data(), static_cast<uint32_t>(early.size()), user);
+    if (!http->connected()) proc(nullptr, 0, user);
+    http->onData = [proc, user](const uint8_t* data, size_t n) { proc(data, static_cast<uint32_t>(n), user); };
   }
 
   uint32_t handle;

@@ -579,7 +579,10 @@ void HttpStream::acceptBody(const uint8_t* data, size_t n) {
     if (metaLeft_ == 0) {
       size_t zero = meta_.find('\0');
       if (zero != std::string::npos) meta_.erase(zero);
-      if (!meta_.empty() && onMetadata) onMetadata(meta_);
+      if (!meta_.empty()) {
+        lastMeta_ = meta_;
+        if (onMetadata) onMetadata(meta_);
+      }
       audioLeft_ = metaint_;
     }
   }

@@ -108,6 +108,8 @@ class HttpStream {
   void setReadTimeout(int ms) { readTimeoutMs_ = ms; }
   // Metadata texts (trailing zero padding removed), in arrival order.
   std::function<void(const std::string&)> onMetadata;
+  // The last metadata text received (also before onMetadata was set).
+  const std::string& lastMetadata() const { return lastMeta_; }
   // Body bytes as they arrive; (nullptr, 0) when the download ends.
   std::function<void(const uint8_t*, size_t)> onData;
 
@@ -142,6 +144,7 @@ class HttpStream {
   size_t metaLeft_ = 0;
   bool wantLength_ = false;
   std::string meta_;
+  std::string lastMeta_;
 };
 
 // Milliseconds of the steady clock.

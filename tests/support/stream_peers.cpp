@@ -323,7 +323,9 @@ bool IcecastServer::feed(const std::string& mount, const std::string& codec) {
   std::string target = "127.0.0.1:" + std::to_string(port_) + "/" + mount;
   if (codec == "mp3") {
     argv.insert(argv.end(), {"-c:a", "libmp3lame", "-b:a", "128k", "-f", "mp3", "-content_type", "audio/mpeg",
-                             "-method", "PUT", "-headers",
+                             "-method", "PUT",
+                             // icecast passes chunk framing through to listeners
+                             "-chunked_post", "0", "-headers",
                              "Ice-Name: Radio Teste\r\nIce-Genre: Pop\r\nIce-Public: 0\r\n"
                              "Ice-Url: http://radio.teste/\r\nIce-Audio-Info: ice-bitrate=128;ice-channels=2;"
                              "ice-samplerate=44100\r\n",
