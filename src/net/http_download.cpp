@@ -232,6 +232,7 @@ HttpAnswer& HttpAnswer::operator=(HttpAnswer&& other) noexcept {
   if (this != &other) {
     close();
     status = other.status;
+    answered = other.answered;
     contentLength = other.contentLength;
     location = std::move(other.location);
     socket = other.socket;
@@ -253,6 +254,7 @@ void HttpAnswer::close() {
 bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
   answer.close();
   answer.status = 500;
+  answer.answered = false;
   answer.contentLength = -1;
   answer.location.clear();
   answer.failure = NetFailure::none;
@@ -270,6 +272,7 @@ bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
 
   std::vector<std::string> lines;
   std::string line;
+  std::size_t headerBytes = 0;
   for (;;) {
     if (!readLine(answer.reader.get(), waitLimit, line)) {
       ReaderState why = answer.reader->state;
@@ -281,7 +284,8 @@ bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
     }
     lines.push_back(line);
     if (line.empty()) break;
-    if (lines.size() > static_cast<std::size_t>(kMaxHeaderLines)) {
+    headerBytes += line.size();
+    if (lines.size() > static_cast<std::size_t>(kMaxHeaderLines) || headerBytes > kMaxHeaderBytes) {
       answer.failure = NetFailure::badAnswer;
       break;
     }
@@ -298,6 +302,7 @@ bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
       answer.failure = NetFailure::badAnswer;
     } else {
       answer.status = std::stoi(code);
+      answer.answered = true;
     }
   }
   if (answer.failure != NetFailure::none) {
@@ -430,7 +435,7 @@ DownloadResult downloadToFile(const std::string& address, const std::string& fil
   DownloadResult result;
   HttpAnswer answer;
   bool ok = httpGetFollow(address, answer, options.waitLimit);
-  result.status = answer.status;
+  result.status = answer.answered ? answer.status : 0;
   if (!ok) {
     result.failure = answer.failure;
     return result;

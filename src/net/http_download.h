@@ -37,8 +37,10 @@ const char* netFailureName(NetFailure failure);
 
 // A download chain ends as a failure when the 10th answer is still a redirection.
 inline constexpr int kMaxAnswers = 10;
-// Header lines of one answer beyond which the answer is refused.
+// Header lines, and header bytes, of one answer beyond which it is refused;
+// real answers use a few dozen lines and a few kilobytes.
 inline constexpr int kMaxHeaderLines = 200;
+inline constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 // Size limits: a playlist is a few lines (1 MB is far beyond any real one); a
 // complete station list holds thousands of entries (64 MB is far beyond it).
 inline constexpr std::uint64_t kPlaylistSizeLimit = 1024 * 1024;
@@ -79,7 +81,8 @@ std::string httpRequestText(const std::string& host, const std::string& target);
 // connection stays open in socket/reader for the body; otherwise it is closed.
 // The destructor closes whatever is still open.
 struct HttpAnswer {
-  int status = 500;
+  int status = 500;                 // 500 until a status line has been read
+  bool answered = false;            // a status line has been read
   std::int64_t contentLength = -1;  // -1: the 200 answer named none
   std::string location;             // last "Location:" of a 3xx answer
   int socket = -1;
@@ -114,7 +117,7 @@ NetFailure writeBodyToFile(Reader* reader, const std::string& fileName,
 
 struct DownloadResult {
   bool ok = false;  // final answer 200 and the whole body stored
-  int status = 0;   // last HTTP status (0: none)
+  int status = 0;   // last HTTP status (0: no status line was read)
   NetFailure failure = NetFailure::none;
   std::uint64_t bytes = 0;  // body bytes stored in the file
   explicit operator bool() const { return ok; }

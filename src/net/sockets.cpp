@@ -57,13 +57,24 @@ bool waitSocket(int socket, short events, long micros) {
   }
 }
 
-// One empty poll of the wait discipline: the read-wait, the window, the 100 ms
-// pause (cut short by the socket becoming ready), the window again.
+// Waits up to the read-wait time, serving the window at least every 100 ms
+// so that a long read-wait does not freeze it.
+bool waitReadWait(int socket, short events) {
+  long left = state().readWaitMicros;
+  for (;;) {
+    long slice = std::min(left, kEmptyPollMicros);
+    bool ready = waitSocket(socket, events, slice);
+    serveWindow();
+    left -= slice;
+    if (ready || left <= 0) return ready;
+  }
+}
+
+// One empty poll of the wait discipline: the read-wait, the 100 ms pause (cut
+// short by the socket becoming ready), the window served after each.
 bool pollForEvent(int socket, short events) {
-  bool ready = waitSocket(socket, events, state().readWaitMicros);
-  serveWindow();
-  if (ready) return true;
-  ready = waitSocket(socket, events, kEmptyPollMicros);
+  if (waitReadWait(socket, events)) return true;
+  bool ready = waitSocket(socket, events, kEmptyPollMicros);
   serveWindow();
   return ready;
 }
@@ -253,9 +264,11 @@ bool sendLine(int socket, const std::string& text) { return sendText(socket, tex
 
 bool socketReadable(int socket) {
   if (tlsUp() && socket == tlsSocket() && tlsPending()) return true;
-  bool ready = socket >= 0 && waitSocket(socket, POLLIN, state().readWaitMicros);
-  serveWindow();
-  return ready;
+  if (socket < 0) {
+    serveWindow();
+    return false;
+  }
+  return waitReadWait(socket, POLLIN);
 }
 
 ReaderPtr newReader(int socket) {

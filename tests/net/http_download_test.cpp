@@ -180,7 +180,7 @@ TEST_F(HttpTest, FailedChainsSayWhy) {
     DownloadResult r = downloadToFile(server.url("/start"), file);
     EXPECT_FALSE(r.ok) << c.mode;
     EXPECT_EQ(r.failure, c.failure) << c.mode << ": " << netFailureName(r.failure);
-    if (c.status) EXPECT_EQ(r.status, c.status) << c.mode;
+    EXPECT_EQ(r.status, c.status) << c.mode;
     EXPECT_EQ(server.requests().size() - before, c.requests) << c.mode;
     EXPECT_FALSE(std::filesystem::exists(file)) << c.mode;
   }
@@ -277,14 +277,18 @@ TEST_F(HttpTest, EndlessHeaderLineIsRefused) {
 }
 
 TEST_F(HttpTest, EndlessHeaderBlockIsRefused) {
-  LocalServer server([](ServerConnection& c) {
-    c.readRequest();
-    c.send("HTTP/1.0 200 OK\r\n");
-    for (int i = 0; i < 100000 && c.send("X-Header: value\r\n"); ++i) {
-    }
-  });
-  DownloadResult r = downloadToFile(server.url("/"), path("f"));
-  EXPECT_EQ(r.failure, NetFailure::badAnswer);
+  // Endless short lines, or a few lines each just under the line limit.
+  for (std::size_t lineSize : {std::size_t{10}, kMaxLineLength - 10}) {
+    LocalServer server([&](ServerConnection& c) {
+      c.readRequest();
+      c.send("HTTP/1.0 200 OK\r\n");
+      const std::string line = "X: " + std::string(lineSize, 'v') + "\r\n";
+      for (int i = 0; i < 100000 && c.send(line); ++i) {
+      }
+    });
+    DownloadResult r = downloadToFile(server.url("/"), path("f"));
+    EXPECT_EQ(r.failure, NetFailure::badAnswer) << lineSize;
+  }
 }
 
 TEST_F(HttpTest, SlowServersAreGivenUpAtTheWaitLimit) {
@@ -306,7 +310,7 @@ TEST_F(HttpTest, SlowServersAreGivenUpAtTheWaitLimit) {
     DownloadResult r = downloadToFile(server.url("/"), path("f"), quick);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.failure, NetFailure::timedOut) << mode << ": " << netFailureName(r.failure);
-    EXPECT_EQ(r.status, mode == 1 ? 200 : 500);
+    EXPECT_EQ(r.status, mode == 1 ? 200 : 0);
     // Keys typed while waiting reach the queue; once a body was being copied
     // they are discarded at its end.
     EXPECT_EQ(keyCount(), mode == 1 ? 0 : 1) << mode;

@@ -189,31 +189,8 @@ TEST_F(TlsTest, RedirectFromPlainToTlsAndReaderOnTheTlsSocket) {
   answer.close();
   EXPECT_FALSE(tlsUp());
   EXPECT_EQ(tlsSocket(), -1);
-}
-
-TEST_F(TlsTest, ConnectTlsDirectlyAndWriteThroughTheSocketLayer) {
-  std::string echoed;
-  LocalServer server(
-      [&](ServerConnection& c) {
-        std::string head = c.readRequest();
-        c.send(head);
-      },
-      &certs().good());
-  int s = connectTls("localhost", server.port());
-  ASSERT_GE(s, 0) << tlsLastFailure();
-  EXPECT_TRUE(tlsUp());
-  EXPECT_TRUE(sendLine(s, "PING"));
-  EXPECT_TRUE(sendLine(s, ""));
-  ReaderPtr r = newReader(s);
-  std::string line;
-  ASSERT_TRUE(readLine(r.get(), 30, line));
-  EXPECT_EQ(line, "PING");
-  freeReader(r);
-  closeConnection(s);
-  EXPECT_FALSE(tlsUp());
   EXPECT_EQ(tlsRead(&line[0], 1), -1);
   EXPECT_EQ(tlsWrite("x", 1), -1);
-  EXPECT_FALSE(tlsPending());
 }
 
 }  // namespace

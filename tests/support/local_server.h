@@ -115,8 +115,10 @@ class TestCertificates {
 };
 
 // Runs a program (no shell) and waits for it; its exit status, -1 when it could
-// not be started. Output goes to /dev/null unless `quiet` is false.
-int runProgram(const std::vector<std::string>& argv, bool quiet = true);
+// not be started. Output goes to /dev/null unless `quiet` is false; standard
+// output goes to `outputFile` when one is named.
+int runProgram(const std::vector<std::string>& argv, bool quiet = true,
+               const std::string& outputFile = "");
 
 // A new empty folder under $TMPDIR or /tmp; removeTree deletes it.
 std::string makeTempFolder(const std::string& prefix);
