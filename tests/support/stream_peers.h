@@ -99,7 +99,9 @@ class IcecastServer {
   const std::string& error() const { return error_; }
 
  private:
+  bool startOnce(const std::string& logs);
   std::string dir_;
+  std::string adminPassword_;
   int port_ = 0;
   std::string error_;
   BackgroundProgram server_;
