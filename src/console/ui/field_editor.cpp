@@ -179,7 +179,8 @@ uint8_t FieldSession::run() {
   ensureConsole();
   for (;;) {
     scrollToCursor();
-    stripShow(field_.text(), field_.pos - first_ + 1);
+    stripShow(std::string_view(field_.text()).substr(static_cast<size_t>(first_ - 1)),
+              field_.pos - first_ + 1);
     draw();
     placeCursor();
 

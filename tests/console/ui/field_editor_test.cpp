@@ -1,5 +1,6 @@
 #include "console/ui/field_editor.h"
 
+#include "console/ui/ui_hooks.h"
 #include "speech/recorded_speech.h"
 #include "ui_fixture.h"
 
@@ -424,4 +425,26 @@ TEST_F(ReadCharEchoTest, SignalBytesPrefixAndF8) {
   k = readCharEcho();
   EXPECT_EQ(k.character, 'b');
   EXPECT_EQ(screen->waits.size(), 5u);
+}
+
+TEST_F(FieldEditor, MagnifiedStripFollowsTheCursor) {
+  std::vector<std::pair<std::string, int>> shown;
+  int refreshed = 0;
+  setStripShowHook([&](std::string_view t, int cursor) { shown.emplace_back(t, cursor); });
+  setStripRefreshHook([&] { ++refreshed; });
+  std::string initial;
+  for (int i = 0; i < 30; ++i) initial += static_cast<char>('a' + i % 26);
+  script({key(KeyId::Right), key(KeyId::End), key(KeyId::Enter)});
+  std::string text = initial;
+  editField(text, 1, 1, true, 10, 40);
+  setStripShowHook(nullptr);
+  setStripRefreshHook(nullptr);
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0].first.substr(0, 3), "abc");
+  EXPECT_EQ(shown[0].second, 1);
+  EXPECT_EQ(shown[1].second, 2);
+  // At the end of the text (position 31) the field shows from position 21 on.
+  EXPECT_EQ(shown[2].first.substr(0, 10), initial.substr(20, 10));
+  EXPECT_EQ(shown[2].second, 11);
+  EXPECT_EQ(refreshed, 1);
 }

@@ -45,24 +45,6 @@ TEST(FieldText, InsertShiftsRightAndRefusesToPushOutText) {
   EXPECT_FALSE(empty.insert('a'));
 }
 
-TEST(FieldText, DeleteAndBlankOperations) {
-  FieldText f = field("abcd", 6, 2);
-  uint8_t removed = 0;
-  ASSERT_TRUE(f.deleteAt(2, removed));
-  EXPECT_EQ(removed, 'b');
-  EXPECT_EQ(f.text(), "acd   ");
-  EXPECT_FALSE(f.deleteAt(7, removed));
-
-  FieldText s = field("hello world", 12, 7);
-  s.deleteBeforeCursor();
-  EXPECT_EQ(s.text(), "world       ");
-  EXPECT_EQ(s.pos, 1);
-
-  FieldText d = field("hello world", 12, 6);
-  d.blankFrom(d.pos);
-  EXPECT_EQ(d.trimmed(), "hello");
-}
-
 TEST(FieldText, NextWordSkipsWordThenBlanks) {
   FieldText f = field("abc  123x-y.z  q", 20, 1);
   const int expected[] = {6, 9, 10, 12, 16};
@@ -149,17 +131,6 @@ TEST(FieldText, LinkWordIsStrippedOfSurroundingMarks) {
   EXPECT_EQ(field("a  ", 5).linkWordAt(3), "");
   EXPECT_EQ(field("-._", 5).linkWordAt(2), "");
   EXPECT_EQ(field("abc", 3).linkWordAt(4), "abc");  // cursor after the last cell
-}
-
-TEST(FieldText, SelectionBoundsInEitherOrder) {
-  FieldText f = field("abcdef", 8);
-  f.selStart = 5;
-  f.selEnd = 2;
-  EXPECT_TRUE(f.hasSelection());
-  EXPECT_EQ(f.selectedText(), "bcd");
-  f.selEnd = 5;
-  EXPECT_FALSE(f.hasSelection());
-  EXPECT_EQ(f.selectedText(), "");
 }
 
 TEST(FieldText, PasteInsertsOrReplacesAndSelectsThePastedText) {

@@ -1,5 +1,7 @@
 #include "console/ui/marked_list.h"
 
+#include "console/ui/option_menu.h"
+#include "console/ui/ui_hooks.h"
 #include "ui_fixture.h"
 
 using namespace ondaria;
@@ -210,4 +212,19 @@ TEST_F(MarkedList, EmptyListAndRectangleOutsideTheGrid) {
   EXPECT_EQ(r.index, 0);
   EXPECT_EQ(screen->scrolls(), 0);
   EXPECT_EQ(rowOf(screen->waits[0].grid, 25), padded(""));
+}
+
+TEST_F(MarkedList, CurrentItemGoesToTheMagnifiedStrip) {
+  std::vector<std::string> shown;
+  setStripShowHook([&](std::string_view t, int cursor) { shown.emplace_back(t); });
+  openSix();
+  script({key(KeyId::Down), key(KeyId::Enter)});
+  runList(1, true);
+  openOptionMenu(1, 10, 8, 0, 2);
+  addOption("", "menu um");
+  addOption("", "menu dois");
+  script({key(KeyId::End), key(KeyId::Enter)});
+  runOptionMenu();
+  setStripShowHook(nullptr);
+  EXPECT_EQ(shown, (std::vector<std::string>{"um", "dois", "menu um", "menu dois"}));
 }
