@@ -29,7 +29,6 @@ constexpr uint8_t kEnter = 13;
 constexpr uint8_t kSpeakAllLater = 222;
 constexpr uint8_t kIgnoredByte = 223;
 constexpr uint8_t kAltF1Result = 104;
-constexpr uint8_t kF1 = 59;
 constexpr uint8_t kF8 = 66;
 constexpr uint8_t kShiftInsert = 254;
 constexpr uint8_t kCtrlInsert = 255;

@@ -22,8 +22,8 @@ constexpr int kItemColour = 15;
 constexpr int kLetterBackground = 4;
 // Pop-up width when a letter is a control byte: "Ctrl-" and the letter.
 constexpr int kControlLetterWidth = 6;
-// Polling step while waiting for a key after byte 223.
-constexpr int kKeyPollMs = 20;
+// Longest single wait for events while waiting for a key after byte 223.
+constexpr int kKeyWaitMs = 100;
 
 struct MenuItem {
   int id = 0;
@@ -200,6 +200,16 @@ void restoreScreen() {
   m.items.shrink_to_fit();
 }
 
+// Waits until a key is queued without taking it. When no key can ever come
+// (a key script used up) it stops waiting: the next readKey ends the program.
+void waitForPendingKey() {
+  while (!keyPressed()) {
+    platform::Frontend* frontend = consoleFrontend();
+    if (!frontend || frontend->inputExhausted()) return;
+    waitForConsoleEvent(kKeyWaitMs);
+  }
+}
+
 }  // namespace
 
 MenuAction optionMenuAction(bool extended, uint8_t code) {
@@ -316,7 +326,7 @@ int runOptionMenu() {
         speakText(std::to_string(position) + " de " + std::to_string(count));
         break;
       case MenuAction::WaitForKey:
-        while (!keyPressed()) delayMs(kKeyPollMs);
+        waitForPendingKey();
         break;
       case MenuAction::Search: position = searchFrom(position, code); break;
       case MenuAction::Announce:

@@ -254,3 +254,12 @@ TEST_F(ChooseLetter, PopUpChoiceIsWrittenAndReturned) {
   EXPECT_EQ(row(2), padded("    N"));
   EXPECT_EQ(whereY(), 3);
 }
+
+TEST_F(OptionMenu, SignalByteWaitsForTheNextKey) {
+  openOptionMenu(1, 1, 10, 0, 2);
+  addItems({"um", "dois"});
+  // After 223 the menu only waits for a key to be queued, then reads it as usual.
+  script({bytes({223}), key(KeyId::Down), key(KeyId::Enter)});
+  EXPECT_EQ(runOptionMenu(), 2);
+  EXPECT_EQ(heard, (std::vector<std::string>{"text:um", "text:um", "text:dois"}));
+}
