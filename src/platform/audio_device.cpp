@@ -23,6 +23,12 @@ struct DeviceState {
   std::vector<std::shared_ptr<AudioSource>> sources;
   AudioObserver observer;
   std::mutex renderMutex;
+
+  // At the end of the process the device thread must stop before the source
+  // list it reads is destroyed.
+  ~DeviceState() {
+    if (device != 0) SDL_CloseAudioDevice(device);
+  }
 };
 
 DeviceState& state() {

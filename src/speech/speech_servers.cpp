@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -14,6 +15,10 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "console/core/console.h"
 #include "platform/audio_device.h"
@@ -418,12 +423,41 @@ SpeechdServer*& speechdCurrent() {
   return current;
 }
 
+// Whether the daemon's socket answers. Opening a connection with libspeechd
+// when nothing listens costs a small leak inside the library each time; a
+// plain connect tells the same without it. Only local sockets are probed;
+// for a network address libspeechd's own open decides.
+bool speechdReachable() {
+  char* error = nullptr;
+  SPDConnectionAddress* address = spd_get_default_address(&error);
+  free(error);
+  if (address == nullptr) return false;
+  bool reachable = true;
+  if (address->method == SPD_METHOD_UNIX_SOCKET) {
+    reachable = false;
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    const char* path = address->unix_socket_name;
+    if (path != nullptr && std::strlen(path) < sizeof sa.sun_path) {
+      std::strcpy(sa.sun_path, path);
+      int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (fd >= 0) {
+        reachable = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+        ::close(fd);
+      }
+    }
+  }
+  SPDConnectionAddress__free(address);
+  return reachable;
+}
+
 class SpeechdServer : public SpeechServer {
  public:
   ~SpeechdServer() override { release(); }
 
   bool start(int voice, int rate, int pitch) override {
     release();
+    if (!speechdReachable()) return false;
     char* error = nullptr;
     // No autospawn: a daemon that is not running means "no such server", and
     // the front-end falls back to diphone speech at once.
