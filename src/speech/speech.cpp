@@ -157,7 +157,8 @@ void applySpeedLevel(int level) {
   SpeechState& s = state();
   std::string n = std::to_string(level);
   auto key = [&n](const char* name) { return readSetting("SINTETIZADOR", name + n); };
-  s.diphoneName = key("DIFONES").substr(0, 8);
+  // DIFONES n would name a database of the level's own, but diphone speech
+  // always opens "DIFONES2" (every shipped level names it): not read.
   setDiphoneParameters(numberOr(key("CORTEFON"), 0), numberOr(key("SOBRAFON"), 0),
                        numberOr(key("INTERPAL"), 0));
   waveCompressOn() = switchOn(key("CORTAFALA"));
@@ -269,6 +270,7 @@ void waitWhileSpeaking() {
 
 void stopSpeech() {
   SpeechState& s = state();
+  if (waveQueuedCount() > 0) platform::logSpeech(platform::SpeechEvent::Cut);
   waveStop();
   s.cut = true;
   // Cutting an idle server does nothing, while asking it whether it is busy

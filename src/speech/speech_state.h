@@ -34,7 +34,6 @@ struct SpeechState {
   bool queuedMode = false;
   std::string queued;
   std::array<uint8_t, 44 + kClickSamples> click{};
-  std::string diphoneName = "DIFONES2";  // DIFONES n of the speed level
   LowVisionSettings lowVision;
   std::function<void(const LowVisionSettings&)> lowVisionHook;
 

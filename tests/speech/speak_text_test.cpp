@@ -132,6 +132,22 @@ TEST_F(SpeakText, KeyPressedDuringSpeechCutsItAndStaysQueued) {
   EXPECT_FALSE(keyPressed());
 }
 
+TEST_F(SpeakText, NextKeyCutsASoundThatPlaysOnItsOwn) {
+  // The field editor plays files without waiting; the next key cuts them.
+  waveAsyncFiles() = true;
+  item("_long", 20000);
+  letterFiles("z");
+  EXPECT_TRUE(playRecording("_long"));
+  pushKey('z');
+  EXPECT_EQ(readKeySpoken(), 'z');
+  waveAsyncFiles() = false;
+  waitWhileSpeaking();
+  EXPECT_EQ(takeEvents(), (Heard{"recording:_long", "cut", "char:z"}));
+  pushKey('z');
+  readKeySpoken();  // nothing sounds now: no cut is reported
+  EXPECT_EQ(takeEvents(), (Heard{"char:z"}));
+}
+
 TEST_F(SpeakText, SpokenKeysAndOutput) {
   pushKey('=');
   EXPECT_EQ(readKeySpoken(), '=');
