@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "app/station_update.h"
 #include "console/core/console.h"
 #include "console/core/messages.h"
 #include "console/core/settings.h"
@@ -39,7 +40,7 @@ struct MainOption {
 void notImplemented() { sayMessage("ODNIMPL", 1); }
 
 constexpr std::array<MainOption, 10> kMainOptions = {{
-    {'A', notImplemented},
+    {'A', updateStationList},
     {'B', notImplemented},
     {'C', notImplemented},
     {'D', notImplemented},

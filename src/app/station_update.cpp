@@ -1,0 +1,325 @@
+#include "app/station_update.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "console/core/console.h"
+#include "console/core/settings.h"
+#include "console/ui/field_editor.h"
+#include "console/ui/option_menu.h"
+#include "speech/say_message.h"
+#include "speech/speech.h"
+
+namespace ondaria {
+
+namespace {
+
+constexpr uint8_t kEsc = 27;
+constexpr const char* kFavouritesSection = "PREFERIDAS";
+// Room for the answer to "Aperte enter...": the typed text is thrown away, so
+// a screen line is plenty.
+constexpr int kEnterBufferSize = 256;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string trimBlanks(const std::string& text) {
+  size_t b = 0;
+  size_t e = text.size();
+  while (b < e && isBlank(text[b])) ++b;
+  while (e > b && isBlank(text[e - 1])) --e;
+  return text.substr(b, e - b);
+}
+
+bool hasLineBreakOrNul(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// What the station list file's layout can hold as section/key = value (the
+// INI layer refuses the rest): no line breaks or NUL bytes, non-empty names,
+// and a key that does not begin with ";" or "[" (it cannot hold "=", since
+// the line was split at the first one). An empty key is the whole section.
+bool layoutCanHold(const std::string& section, const std::string& key, const std::string& value) {
+  if (section.empty() || hasLineBreakOrNul(section) || hasLineBreakOrNul(key) ||
+      hasLineBreakOrNul(value))
+    return false;
+  const std::string name = trimBlanks(key);
+  return name.empty() || (name[0] != ';' && name[0] != '[');
+}
+
+std::string stationListFile() { return nativePath(appState().stationListPath); }
+
+void waitForEnter() {
+  char buffer[kEnterBufferSize];
+  readRawLine(buffer, kEnterBufferSize);
+}
+
+void reportInvalidLine(const std::string& line) {
+  sayMessage("ODCHINVA", 1);
+  writeLineSpoken(line);
+  sayMessage("ODAPTENT", 0);
+  waitForEnter();
+}
+
+// The file a rename must replace: the station list itself, or the file a
+// symbolic link of that name points at (the link stays a link).
+std::string replacementTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+      std::string target = resolved;
+      std::free(resolved);
+      return target;
+    }
+  }
+  return path;
+}
+
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Puts the complete new list in place with one rename: at every moment the
+// station list file is either the old list or the new one, never a mixture,
+// and a crash cannot lose both (the new bytes reach the disk before the rename).
+bool replaceWithTemporary(const std::string& temporary, const std::string& target) {
+  const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  if (!synced) return false;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) ::chmod(temporary.c_str(), st.st_mode & 07777);
+  if (::rename(temporary.c_str(), target.c_str()) != 0) return false;
+  const int dirFd = ::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);  // the rename is made; a failed flush here cannot be undone
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- Favourites ---------------------------------------------------------------
+
+SavedFavourites saveFavourites() {
+  SavedFavourites saved;
+  sayMessage("ODMANPRF", 0);
+  if (chooseLetter("SN") != 'S') return saved;
+  const std::string file = appState().stationListPath;
+  for (int slot = 1; slot <= kFavouriteSlots; ++slot)
+    saved.push_back(readProfileString(kFavouritesSection, std::to_string(slot), "", file));
+  return saved;
+}
+
+bool restoreFavourites(SavedFavourites& saved) {
+  bool ok = true;
+  if (!saved.empty()) {
+    const std::string file = appState().stationListPath;
+    for (int slot = 1; slot <= kFavouriteSlots && slot <= static_cast<int>(saved.size()); ++slot) {
+      const std::string key = std::to_string(slot);
+      // A slot that already reads as saved is left alone, so that restoring
+      // after a failed update does not touch the file at all (a missing entry
+      // and an empty one are the same empty slot).
+      if (readProfileString(kFavouritesSection, key, "", file) == saved[slot - 1]) continue;
+      if (!writeProfileString(kFavouritesSection, key, saved[slot - 1], file)) ok = false;
+    }
+  }
+  saved.clear();
+  return ok;
+}
+
+// ---- Main option A --------------------------------------------------------------
+
+void updateStationList() {
+  SavedFavourites saved = saveFavourites();
+  sayMessage("ODATUINT", 0);
+  if (chooseLetter("SN") == 'N')
+    updateFromChangeFile();
+  else
+    updateFromInternet();
+  // The favourites go back in every case the user asked for them, failures
+  // included; losing them silently would be worse than a message.
+  if (!restoreFavourites(saved)) sayMessage("ODERRWAR", 1);
+}
+
+// ---- Change file ----------------------------------------------------------------
+
+std::string changeSectionName(const std::string& line) {
+  const size_t close = line.rfind(']');
+  const size_t end = close == std::string::npos ? line.size() : close;
+  return trimBlanks(line.substr(1, end - 1));
+}
+
+ChangeResult applyChange(const std::string& section, const std::string& line, bool overwrite) {
+  const size_t equals = line.find('=');
+  if (equals == std::string::npos) {
+    reportInvalidLine(line);
+    return ChangeResult::invalid;
+  }
+  const std::string key = line.substr(0, equals);
+  const std::string value = line.substr(equals + 1);
+  const bool setting = !trimBlanks(value).empty();
+  // A key of blanks is not the empty key: it must not delete the whole section.
+  const bool blankKey = !key.empty() && trimBlanks(key).empty();
+  if (!layoutCanHold(section, key, value) || blankKey || (setting && key.empty())) {
+    reportInvalidLine(line);
+    return ChangeResult::invalid;
+  }
+
+  const std::string file = appState().stationListPath;
+  if (setting) {
+    if (!overwrite && !readProfileString(section, key, "", file).empty())
+      return ChangeResult::applied;
+    return writeProfileString(section, key, value, file) ? ChangeResult::applied
+                                                         : ChangeResult::writeFailed;
+  }
+  // An empty key removes the whole section.
+  return eraseProfileEntry(section, key, file) ? ChangeResult::applied : ChangeResult::writeFailed;
+}
+
+void updateFromChangeFile() {
+  sayMessage("ODARQMUD", 1);
+  std::string name;
+  readLineSpoken(name);
+  if (name.empty()) return;
+
+  const std::string path = nativePath(name);
+  struct stat st {};
+  std::ifstream in;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    in.open(path, std::ios::binary);
+  if (!in.is_open()) {
+    sayMessage("ODARQNEX", 2);
+    return;
+  }
+
+  sayMessage("ODMODIFA", 0);
+  const KeyEcho answer = readCharEcho();
+  writeLine();
+  if (answer.character == kEsc) return;
+  const bool overwrite = answer.character == 'S' || answer.character == 's';
+
+  std::string section;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == ';' || line[0] == '*') continue;
+    if (line[0] == '[') {
+      section = changeSectionName(line);
+      writeLine(section);
+      continue;
+    }
+    if (applyChange(section, line, overwrite) == ChangeResult::writeFailed) {
+      // The station list cannot be written (a read-only folder, a full disk):
+      // every further line would fail the same way, and "OK." would be a lie.
+      sayMessage("ODERRWAR", 1);
+      return;
+    }
+  }
+  sayMessage("ODOK", 2);
+}
+
+// ---- Internet -------------------------------------------------------------------
+
+std::string updateSource() {
+  std::string url = trimBlanks(readSetting("ONDARIA", "SITEATUALIZA"));
+  return url.empty() ? std::string(kDefaultUpdateSource) : url;
+}
+
+UpdateSourceParts splitUpdateSource(const std::string& url) {
+  UpdateSourceParts parts;
+  std::string rest = url;
+  const size_t slashes = rest.find("//");
+  if (slashes != std::string::npos) {
+    std::string scheme = rest.substr(0, slashes);
+    for (char& c : scheme)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    parts.secure = scheme == "https:";
+    rest = rest.substr(slashes + 2);
+  }
+  const size_t slash = rest.find('/');
+  if (slash != std::string::npos) {
+    parts.host = rest.substr(0, slash);
+    parts.path = rest.substr(slash);
+  } else {
+    parts.path = rest;  // no "/" after the host: no host, the fetch fails
+  }
+  return parts;
+}
+
+FetchResult fetchToFile(const std::string& host, const std::string& path,
+                        const std::string& fileName, bool secure) {
+  FetchResult result;
+  if (host.empty()) {
+    result.failure = NetFailure::badAddress;
+    return result;
+  }
+  const DownloadOptions options = stationListDownload();
+  HttpAnswer answer;
+  const bool ok =
+      httpGetFollow((secure ? "https://" : "http://") + host + path, answer, options.waitLimit);
+  result.status = answer.answered ? answer.status : 0;
+  if (result.status != 0) writeLine("HTTP " + std::to_string(result.status));
+  if (!ok) {
+    result.failure = answer.failure;
+    return result;
+  }
+  clickSound();
+  result.failure = writeBodyToFile(answer.reader.get(), fileName, options, answer.contentLength,
+                                   &result.bytes);
+  answer.close();
+  if (result.failure == NetFailure::cannotCreateFile || result.failure == NetFailure::writeFailed)
+    sayMessage("ODERRWAR", 1);
+  clickSound();
+  result.ok = result.failure == NetFailure::none;
+  return result;
+}
+
+bool looksLikeStationList(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) return false;
+  // Scanned in blocks, so a huge file of one endless line costs no memory.
+  enum class State { lineStart, header, rest } state = State::lineStart;
+  char block[8192];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+      const char c = block[i];
+      if (c == '\n') {
+        state = State::lineStart;
+      } else if (state == State::lineStart) {
+        if (c == '[') state = State::header;
+        else if (!isBlank(c)) state = State::rest;
+      } else if (state == State::header && c == ']') {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool updateFromInternet() {
+  const UpdateSourceParts source = splitUpdateSource(updateSource());
+  const std::string target = replacementTarget(stationListFile());
+  const std::string temporary = target + ".tmp";
+
+  const FetchResult fetched = fetchToFile(source.host, source.path, temporary, source.secure);
+  const bool replaced =
+      fetched.ok && looksLikeStationList(temporary) && replaceWithTemporary(temporary, target);
+  if (replaced) return true;
+
+  // Whatever part of a list arrived is thrown away; the old list stays.
+  ::unlink(temporary.c_str());
+  sayMessage("ODATNENC", 2);
+  sayMessage("ODAPTENT", 1);
+  waitForEnter();
+  return false;
+}
+
+}  // namespace ondaria
