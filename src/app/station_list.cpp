@@ -1,0 +1,230 @@
+#include "app/station_list.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "app/app_state.h"
+#include "console/core/console.h"
+#include "console/core/settings.h"
+#include "console/ui/marked_list.h"
+#include "console/ui/option_menu.h"
+#include "playback/external_player.h"
+#include "playback/playback_session.h"
+#include "speech/say_message.h"
+#include "speech/speech.h"
+
+namespace ondaria {
+
+namespace {
+
+constexpr uint8_t kEnter = 13;
+constexpr uint8_t kEsc = 27;
+// The strip's largest magnification (the low-vision zoom setting runs 0...10).
+constexpr int kMaxStripFactor = 10;
+// Colour indexes with a fixed role: title lines and prompts.
+constexpr int kTitleBackground = 1;
+constexpr int kPromptBackground = 4;
+
+const std::string& listFile() { return appState().stationListPath; }
+
+uint8_t upperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
+
+bool holdsLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string_view trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+bool isFavouritesSection(std::string_view name) {
+  if (name.size() != kFavouritesSection.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (upperAscii(static_cast<uint8_t>(name[i])) != static_cast<uint8_t>(kFavouritesSection[i]))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+int stripRows() { return std::clamp(lowVisionSettings().zoom, 0, kMaxStripFactor); }
+
+// ---- The file ---------------------------------------------------------------
+
+std::vector<std::string> categoryNames() {
+  std::vector<std::string> names = profileSectionNames(listFile());
+  // A section without a name cannot be chosen (an empty answer means ESC) nor
+  // written to, so it is no category either.
+  std::erase_if(names, [](const std::string& n) { return n.empty() || isFavouritesSection(n); });
+  return names;
+}
+
+bool isStorableStationName(std::string_view name) {
+  const std::string_view key = trimmed(name);
+  if (key.empty() || holdsLineBreakOrNul(name)) return false;
+  if (key.find('=') != std::string_view::npos) return false;
+  return key.front() != ';' && key.front() != '[';
+}
+
+bool storeStationEntry(const std::string& section, const std::string& name,
+                       const std::string& value) {
+  if (!isStorableStationName(name) || trimmed(section).empty() || holdsLineBreakOrNul(section) ||
+      holdsLineBreakOrNul(value)) {
+    errorBeep();
+    return false;
+  }
+  if (!writeProfileString(section, name, value, listFile())) {
+    sayMessage("ODERRWAR", 2);
+    return false;
+  }
+  return true;
+}
+
+bool eraseStationEntry(const std::string& section, const std::string& name) {
+  if (!eraseProfileEntry(section, name, listFile())) {
+    sayMessage("ODERRWAR", 2);
+    return false;
+  }
+  return true;
+}
+
+// ---- Playing ----------------------------------------------------------------
+
+bool hasExternalMarker(std::string_view value, MarkerMatch match) {
+  if (value.size() < kExternalMarker.size()) return false;
+  for (size_t i = 0; i < kExternalMarker.size(); ++i) {
+    uint8_t c = static_cast<uint8_t>(value[i]);
+    if (match == MarkerMatch::AnyCase) c = upperAscii(c);
+    if (c != static_cast<uint8_t>(kExternalMarker[i])) return false;
+  }
+  return true;
+}
+
+int playStoredAddress(const std::string& value, MarkerMatch match) {
+  if (hasExternalMarker(value, match))
+    return playExternal(std::string(trimmed(std::string_view(value).substr(kExternalMarker.size()))));
+  return playAddress(value);
+}
+
+// ---- The category choice and the browse --------------------------------------
+
+void sortStationNames(std::vector<std::string>& names) {
+  // Fold every name once; the comparison is then plain byte order, which does
+  // not depend on the locale.
+  std::vector<std::pair<std::string, size_t>> keys;
+  keys.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) keys.emplace_back(foldUpper(names[i]), i);
+  std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+    return std::string_view(a.first) < std::string_view(b.first);
+  });
+  std::vector<std::string> sorted;
+  sorted.reserve(names.size());
+  for (const auto& k : keys) sorted.push_back(std::move(names[k.second]));
+  names = std::move(sorted);
+}
+
+int nextByFirstLetter(const std::vector<std::string>& names, int cursor, uint8_t letter) {
+  const int count = static_cast<int>(names.size());
+  const uint8_t wanted = upperAscii(letter);
+  for (int i = std::max(cursor + 1, 1); i <= count; ++i) {
+    const std::string& name = names[static_cast<size_t>(i - 1)];
+    if (name.empty()) continue;
+    const uint8_t first =
+        static_cast<uint8_t>(foldUpper(upperWithAccents(std::string_view(name).substr(0, 1)))[0]);
+    if (first == wanted) return i;
+  }
+  return count + 1;
+}
+
+std::string chooseCategory() {
+  setTextBackground(kPromptBackground);
+  sayMessage("ODSELCAT", 1);
+  setTextBackground(0);
+  const std::vector<std::string> names = categoryNames();
+  const int row = whereY();
+  openOptionMenu(1, row, 80, 0, 26 - row - stripRows());
+  for (const std::string& name : names) addOption("", name);
+  const int chosen = runOptionMenu();
+  if (chosen < 1 || chosen > static_cast<int>(names.size())) return {};
+  return names[static_cast<size_t>(chosen - 1)];
+}
+
+namespace {
+
+// Runs the browse list from `cursor` until Enter or ESC; other characters move
+// to the next station beginning with them. Returns the last run's result.
+ListRunResult runBrowseList(const std::vector<std::string>& names, int cursor) {
+  ListRunResult r = runList(cursor, true);
+  while (r.key != kEnter && r.key != kEsc) {
+    cursor = r.index;
+    if (r.key != 0) {
+      cursor = nextByFirstLetter(names, cursor, r.key);
+      if (cursor > static_cast<int>(names.size())) errorBeep();
+    }
+    r = runList(cursor, true);
+  }
+  return r;
+}
+
+// Plays the station `name`; after a playback ended with Ctrl+R asks whether to
+// remove it and, on S, removes it from the file and from `names`.
+void playFromBrowse(const std::string& category, std::vector<std::string>& names, int cursor) {
+  const std::string name = names[static_cast<size_t>(cursor - 1)];
+  const std::string value = readProfileString(category, name, "", listFile());
+  if (value.empty()) return;  // a station without an address has nothing to play
+
+  clearFromLine(3);
+  setTextBackground(kPromptBackground);
+  writeLine(name);
+  setTextBackground(0);
+  writeLine(value);
+  writeLine();
+  appState().lastAddress = value;
+  if (playStoredAddress(value, MarkerMatch::Exact) >= 0) return;
+
+  sayMessage("ODCNFRMI", 0);
+  writeSpoken(name);
+  writeText("? ");
+  const uint8_t answer = chooseLetter("SN");
+  writeLine();
+  if (answer != 'S') return;
+  if (!eraseStationEntry(category, name)) return;
+  names.erase(names.begin() + (cursor - 1));
+  sayMessage("ODOKRM", 2);
+}
+
+}  // namespace
+
+void browseCategory(const std::string& category) {
+  std::vector<std::string> names = profileKeyNames(category, listFile());
+  sortStationNames(names);
+  // The list shows at most kMaxListItems names; the rest could not be chosen.
+  if (names.size() > static_cast<size_t>(kMaxListItems)) names.resize(kMaxListItems);
+  int cursor = 0;
+  for (;;) {
+    clearScreen();
+    setTextBackground(kTitleBackground);
+    writeLineSpoken(category);
+    setTextBackground(0);
+    writeLine();
+    setTextBackground(kPromptBackground);
+    sayMessage("ODSELRAD", 1);
+    setTextBackground(0);
+
+    openList(1, whereY(), 50, 24 - stripRows());
+    for (const std::string& name : names) addListItem(name);
+    const ListRunResult r = runBrowseList(names, cursor);
+    cursor = r.index;
+    closeList();
+
+    if (r.key == kEsc) break;
+    if (r.chosen) playFromBrowse(category, names, cursor);
+  }
+  clearFromLine(3);
+  sayMessage("ODFIMFOL", 2);
+}
+
+}  // namespace ondaria
