@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/app_state.h"
+#include "app/station_list.h"
 #include "console/core/console.h"
 #include "console/core/settings.h"
 #include "console/ui/field_editor.h"
@@ -20,7 +21,6 @@ namespace ondaria {
 namespace {
 
 constexpr uint8_t kEsc = 27;
-constexpr const char* kFavouritesSection = "PREFERIDAS";
 // Room for the answer to "Aperte enter...": the typed text is thrown away, so
 // a screen line is plenty.
 constexpr int kEnterBufferSize = 256;
@@ -40,15 +40,12 @@ bool hasLineBreakOrNul(const std::string& text) {
 }
 
 // What the station list file's layout can hold as section/key = value (the
-// INI layer refuses the rest): no line breaks or NUL bytes, non-empty names,
-// and a key that does not begin with ";" or "[" (it cannot hold "=", since
-// the line was split at the first one). An empty key is the whole section.
+// INI layer refuses the rest): names and value without line breaks or NUL
+// bytes, a named section, and a key that is a storable station name or, to
+// delete the whole section, empty.
 bool layoutCanHold(const std::string& section, const std::string& key, const std::string& value) {
-  if (section.empty() || hasLineBreakOrNul(section) || hasLineBreakOrNul(key) ||
-      hasLineBreakOrNul(value))
-    return false;
-  const std::string name = trimBlanks(key);
-  return name.empty() || (name[0] != ';' && name[0] != '[');
+  if (section.empty() || hasLineBreakOrNul(section) || hasLineBreakOrNul(value)) return false;
+  return key.empty() || isStorableStationName(key);
 }
 
 std::string stationListFile() { return nativePath(appState().stationListPath); }
@@ -114,8 +111,9 @@ SavedFavourites saveFavourites() {
   sayMessage("ODMANPRF", 0);
   if (chooseLetter("SN") != 'S') return saved;
   const std::string file = appState().stationListPath;
+  const std::string section(kFavouritesSection);
   for (int slot = 1; slot <= kFavouriteSlots; ++slot)
-    saved.push_back(readProfileString(kFavouritesSection, std::to_string(slot), "", file));
+    saved.push_back(readProfileString(section, std::to_string(slot), "", file));
   return saved;
 }
 
@@ -123,13 +121,14 @@ bool restoreFavourites(SavedFavourites& saved) {
   bool ok = true;
   if (!saved.empty()) {
     const std::string file = appState().stationListPath;
+    const std::string section(kFavouritesSection);
     for (int slot = 1; slot <= kFavouriteSlots && slot <= static_cast<int>(saved.size()); ++slot) {
       const std::string key = std::to_string(slot);
       // A slot that already reads as saved is left alone, so that restoring
       // after a failed update does not touch the file at all (a missing entry
       // and an empty one are the same empty slot).
-      if (readProfileString(kFavouritesSection, key, "", file) == saved[slot - 1]) continue;
-      if (!writeProfileString(kFavouritesSection, key, saved[slot - 1], file)) ok = false;
+      if (readProfileString(section, key, "", file) == saved[slot - 1]) continue;
+      if (!writeProfileString(section, key, saved[slot - 1], file)) ok = false;
     }
   }
   saved.clear();
@@ -167,9 +166,9 @@ ChangeResult applyChange(const std::string& section, const std::string& line, bo
   const std::string key = line.substr(0, equals);
   const std::string value = line.substr(equals + 1);
   const bool setting = !trimBlanks(value).empty();
-  // A key of blanks is not the empty key: it must not delete the whole section.
-  const bool blankKey = !key.empty() && trimBlanks(key).empty();
-  if (!layoutCanHold(section, key, value) || blankKey || (setting && key.empty())) {
+  // A key of blanks is not the empty key (isStorableStationName refuses it):
+  // it must not delete the whole section.
+  if (!layoutCanHold(section, key, value) || (setting && key.empty())) {
     reportInvalidLine(line);
     return ChangeResult::invalid;
   }

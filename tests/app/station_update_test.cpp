@@ -422,6 +422,21 @@ TEST_F(StationUpdateTest, LeftoverTemporaryFileIsReplacedAndRemoved) {
   EXPECT_FALSE(std::filesystem::exists(listPath() + ".tmp"));
 }
 
+TEST_F(StationUpdateTest, TemporaryFileThatCannotBeWrittenIsReported) {
+  // A folder in the temporary file's place: the body has nowhere to go.
+  std::filesystem::create_directory(listPath() + ".tmp");
+  LocalServer server([](ServerConnection& c) {
+    c.readRequest();
+    c.send(answer200(kNewList));
+  });
+  setUpdateSource(server.url("/lista.ini"));
+  script({key(KeyId::Enter)});
+  EXPECT_FALSE(updateFromInternet());
+  EXPECT_TRUE(shownMessage("ODERRWAR"));
+  EXPECT_TRUE(shownMessage("ODATNENC"));
+  EXPECT_EQ(list(), kOldList);
+}
+
 // ---- Main option A and the favourites ------------------------------------------------
 
 TEST_F(StationUpdateTest, FavouritesAreKeptAcrossAnInternetUpdateWithoutThem) {
