@@ -24,16 +24,19 @@ namespace {
 constexpr int kProbeBytes = 32 * 1024;
 // Read buffer of the custom I/O context: small, the download buffer is behind it.
 constexpr int kIoBufferBytes = 4096;
-// Decoded audio kept queued ahead: a quarter second covers the device buffer
-// and the longest idle wait of the thread many times over, and keeps memory
-// modest. Decoding resumes once the queue is below it by a batch (about 40 ms),
-// so that the thread works in batches rather than a packet at a time.
-constexpr int kQueueAheadMs = 250;
-constexpr int kDecodeBatchMs = 40;
+// Decoded audio kept queued ahead. Decoding resumes once the queue is below it
+// by a batch, so the thread wakes about ten times a second to decode a tenth
+// of a second (a few packets) and the queue never holds less than 200 ms,
+// far more than the device buffer and any scheduling delay.
+constexpr int kQueueAheadMs = 300;
+constexpr int kDecodeBatchMs = 100;
 // Packets decoded per pass before the thread looks at the network again.
 constexpr int kPacketsPerPass = 16;
-// Longest sleep of an idle thread; also bounds how late play/free are seen.
+// Wait of readPacket for network data when the download buffer is empty.
 constexpr int kIdleWaitMs = 20;
+// Longest sleep of an idle thread. Play, pause and free wake it at once; the
+// socket is read in bulk when it wakes (the kernel holds what arrives).
+constexpr int kMaxIdleMs = 100;
 // Packets read while looking for the first audio frame: enough to pass the
 // priming and the damaged start of a stream joined mid-frame.
 constexpr int kFirstFramePackets = 64;
@@ -526,14 +529,27 @@ void StreamChannel::run() {
       if (onAutoFree_) onAutoFree_(*this);
       break;
     }
-    if (!busy) {
-      if (http_ && !hls_ && http_->connected() && http_->buffer().room() > 0) {
-        http_->pump(kIdleWaitMs);
-      } else {
-        std::unique_lock<std::mutex> lock(wakeMutex_);
-        wakeCv_.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs));
-      }
-    }
+    if (!busy) idle();
+  }
+}
+
+void StreamChannel::idle() {
+  // Sleep until the decoded queue is down to its refill level, or at most
+  // kMaxIdleMs.
+  int waitMs = kMaxIdleMs;
+  bool decoding = !decodeEnded_.load() && (isDecodeChannel() || state_.load() == kPlaying);
+  if (decoding) {
+    int pendingMs = static_cast<int>(out_->pendingFrames() * 1000 / kMixRate);
+    waitMs = std::clamp(pendingMs - (kQueueAheadMs - kDecodeBatchMs), 5, kMaxIdleMs);
+  }
+  // While the download buffer is low (filling at the start, or a stream that
+  // barely keeps up) the socket is watched so that data is taken at once.
+  bool low = http_ && !hls_ && http_->connected() && http_->buffered() < downloadCapacity_ / 2;
+  if (low) {
+    http_->pump(waitMs);
+  } else {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    wakeCv_.wait_for(lock, std::chrono::milliseconds(waitMs));
   }
 }
 

@@ -117,6 +117,7 @@ class StreamChannel {
   int readPacket(uint8_t* buf, int size);
   OpenStatus mapError(int averror) const;
   void run();
+  void idle();
   bool decodeFirstFrame();
   bool decodeSome();
   bool convertFrame(AVFrame* frame);

@@ -1,0 +1,115 @@
+// Plays one address through the stream engine the way the stream player does
+// (the three creators in turn, the buffer wait, play) and prints what it cost:
+// time to open, time to the first audible sample at the mixer, CPU time over
+// the playing period and the peak resident memory of the process.
+//
+//   bench_stream_engine ADDRESS [SECONDS]
+//
+// Without SDL_AUDIODRIVER set, the dummy driver is used (real-time pacing, no
+// sound card needed). Compare with: /usr/bin/time -v ffplay -nodisp -autoexit
+// -t SECONDS ADDRESS.
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/audio_device.h"
+#include "platform/stream_engine.h"
+
+using namespace platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long peakKiB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+double msSince(Clock::time_point t0, Clock::time_point t1) {
+  return std::chrono::duration<double, std::milli>(t1 - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s ADDRESS [SECONDS]\n", argv[0]);
+    return 2;
+  }
+  std::string address = argv[1];
+  double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+
+  if (!Init(-1, 44100, 0, nullptr, nullptr)) {
+    std::fprintf(stderr, "no audio output (error %d)\n", ErrorGetCode());
+    return 1;
+  }
+  SetConfig(CONFIG_NET_PLAYLIST, 1);
+  SetConfig(CONFIG_NET_PREBUF, 0);
+
+  std::atomic<bool> heard{false};
+  Clock::time_point heardAt;
+  setAudioObserver([&](const AudioBlockReport& r) {
+    if (r.firstAudible >= 0 && !heard.exchange(true)) heardAt = r.when;
+  });
+
+  const uint32_t flags = STREAM_BLOCK | STREAM_STATUS | STREAM_AUTOFREE;
+  Clock::time_point t0 = Clock::now();
+  HSTREAM h = StreamCreateURL(address.c_str(), 0, flags, nullptr, nullptr);
+  if (!h) h = AAC_StreamCreateURL(address.c_str(), 0, flags, nullptr, nullptr);
+  if (!h) h = HLS_StreamCreateURL(address.c_str(), flags, nullptr, nullptr);
+  if (!h) {
+    std::fprintf(stderr, "cannot open %s (error %d)\n", address.c_str(), ErrorGetCode());
+    return 1;
+  }
+  Clock::time_point opened = Clock::now();
+  // The stream player's buffer wait, with a pause between looks.
+  for (;;) {
+    uint64_t total = StreamGetFilePosition(h, FILEPOS_END);
+    if (total == ~uint64_t{0} || total == 0) break;
+    if (StreamGetFilePosition(h, FILEPOS_BUFFER) * 100 / total > 75) break;
+    if (StreamGetFilePosition(h, FILEPOS_CONNECTED) == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  Clock::time_point buffered = Clock::now();
+  ChannelPlay(h, false);
+  while (!heard.load() && msSince(t0, Clock::now()) < 20000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  double cpu0 = cpuSeconds();
+  Clock::time_point p0 = Clock::now();
+  while (msSince(p0, Clock::now()) < seconds * 1000 && ChannelIsActive(h) != ACTIVE_STOPPED) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the session's poll
+  }
+  double played = msSince(p0, Clock::now()) / 1000;
+  double cpu = cpuSeconds() - cpu0;
+  setAudioObserver(nullptr);
+  StreamFree(h);
+  Free();
+
+  std::printf("address            %s\n", address.c_str());
+  std::printf("open               %.0f ms\n", msSince(t0, opened));
+  std::printf("buffer wait        %.0f ms\n", msSince(opened, buffered));
+  if (heard.load()) {
+    std::printf("first audio        %.0f ms after the open began\n", msSince(t0, heardAt));
+  } else {
+    std::printf("first audio        none\n");
+  }
+  std::printf("cpu while playing  %.3f s for %.1f s of play\n", cpu, played);
+  std::printf("peak memory        %.1f MiB\n", peakKiB() / 1024.0);
+  return 0;
+}
