@@ -413,6 +413,9 @@ class EspeakClassicServer : public SpeechServer {
 // speech-dispatcher (type 54). The daemon speaks on its own output; we follow
 // its begin/end/cancel notices to know when it is busy.
 
+// Longest wait of stop() for the daemon's last end notice.
+constexpr auto kSpeechdStopWait = std::chrono::seconds(30);
+
 class SpeechdServer;
 std::mutex& speechdMutex() {
   static std::mutex m;
@@ -527,7 +530,11 @@ class SpeechdServer : public SpeechServer {
 
   void stop() override {
     if (conn_ == nullptr) return;
-    while (busy(false)) std::this_thread::sleep_for(std::chrono::milliseconds(300) - kBusyWait);
+    // The end notices come from another process: when it dies or stops
+    // answering they never arrive, and the program must still be able to end.
+    auto deadline = Clock::now() + kSpeechdStopWait;
+    while (busy(false) && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(300) - kBusyWait);
     release();
   }
 
