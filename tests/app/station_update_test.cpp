@@ -281,16 +281,6 @@ TEST(UpdateSource, SplitsHostAndPathAndKeepsTheScheme) {
   }
 }
 
-TEST_F(StationUpdateTest, EmptySettingUsesTheDefaultSource) {
-  setUpdateSource("  ");
-  EXPECT_EQ(updateSource(), kDefaultUpdateSource);
-  const UpdateSourceParts p = splitUpdateSource(kDefaultUpdateSource);
-  EXPECT_FALSE(p.host.empty());
-  EXPECT_EQ(p.path.substr(p.path.rfind('/')), "/ondaria.ini");
-  setUpdateSource("http://outro/lista.ini");
-  EXPECT_EQ(updateSource(), "http://outro/lista.ini");
-}
-
 // ---- Internet update ------------------------------------------------------------
 
 TEST_F(StationUpdateTest, InternetUpdateReplacesTheListWithTheServersBytes) {
@@ -408,18 +398,6 @@ TEST_F(StationUpdateTest, SourceWithoutHostOrServerFailsAndSaysSo) {
   // Nothing listens on port 1 of this machine.
   setUpdateSource("http://127.0.0.1:1/lista.ini");
   expectFailedUpdate("connection refused");
-}
-
-TEST_F(StationUpdateTest, LeftoverTemporaryFileIsReplacedAndRemoved) {
-  test::writeFileBytes(listPath() + ".tmp", "restos de uma tentativa antiga que nao terminou");
-  LocalServer server([](ServerConnection& c) {
-    c.readRequest();
-    c.send(answer200(kNewList));
-  });
-  setUpdateSource(server.url("/lista.ini"));
-  EXPECT_TRUE(updateFromInternet());
-  EXPECT_EQ(list(), kNewList);
-  EXPECT_FALSE(std::filesystem::exists(listPath() + ".tmp"));
 }
 
 TEST_F(StationUpdateTest, TemporaryFileThatCannotBeWrittenIsReported) {

@@ -1,5 +1,5 @@
 // Whole-program runs of main option A: the station list brought up to date
-// from a local HTTP server and from a change file, as the user drives it.
+// from a local HTTP server, as the user drives it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -74,24 +74,6 @@ TEST(StationUpdateProgram, UnreachableUpdateLeavesTheListAsItWas) {
       << r.screen;
   EXPECT_NE(r.screen.find("Aperte enter..."), std::string::npos) << r.screen;
   EXPECT_EQ(readFileBytes(program.settingsDir() + "/ondaria.ini"), before);
-}
-
-TEST(StationUpdateProgram, ChangeFileFromTheMainMenu) {
-  ProgramRun program;
-  program.writeStationList(kUserList);
-  const std::string changes = program.workDir() + "/mudancas.atu";
-  writeFileBytes(changes, "; novidades\r\n[Rock]\r\nNova=http://nova/a\r\nVelha=\r\n[Jazz]\r\nSuave=http://jazz/suave\r\n");
-
-  const ProgramResult r =
-      program.run("key a\ntext n\ntext n\ntext " + changes + "\nkey Enter\ntext s\nkey Esc\n");
-  ASSERT_FALSE(r.timedOut) << r.stderrText;
-  EXPECT_EQ(r.exitStatus, 0) << r.stderrText;
-
-  const std::string list = readFileBytes(program.settingsDir() + "/ondaria.ini");
-  EXPECT_NE(list.find("Nova=http://nova/a\r\n"), std::string::npos) << list;
-  EXPECT_EQ(list.find("Velha=http://antiga/velha\r\n[PREFERIDAS]"), std::string::npos) << list;
-  EXPECT_NE(list.find("[Jazz]\r\nSuave=http://jazz/suave\r\n"), std::string::npos) << list;
-  EXPECT_NE(list.find("1=Velha=http://antiga/velha"), std::string::npos) << list;
 }
 
 }  // namespace
