@@ -13,6 +13,8 @@
 #include "console/ui/option_menu.h"
 #include "net/sockets.h"
 #include "platform/codepage.h"
+#include "playback/playback_session.h"
+#include "playback/stream_player.h"
 #include "speech/say_message.h"
 #include "speech/speech.h"
 
@@ -88,6 +90,10 @@ void startUp(bool spokenGreeting) {
   setWindowTitle(kWindowTitle);
   startSpeech(0, soundDirectoryFromSettings());
   showGreeting(spokenGreeting);
+  if (!initStreamPlayer()) {
+    sayMessage("ODEIBASS", 2);
+    finishProgram(spokenGreeting);
+  }
   if (!netStartup()) sayMessage("ODNAOCON", 1);
 
   std::string listPath = readSetting("ONDARIA", "DIRINDICE");
@@ -168,6 +174,7 @@ void finishProgram(bool sayGoodbye) {
   setCloseEnabled(true);
   setBreakEndsProgram(true);
   netCleanup();
+  freeStreamPlayer();
   delayMs(1000);
   if (sayGoodbye) sayMessage("ODFIM", 1);
   endSpeech();
@@ -177,7 +184,11 @@ void finishProgram(bool sayGoodbye) {
 int programMain(int argc, char** argv) {
   const bool hasAddress = argc > 1;
   startUp(!hasAddress);
-  if (!hasAddress) mainMenu();
+  if (hasAddress) {
+    playAddress(argv[1]);
+  } else {
+    mainMenu();
+  }
   finishProgram(!hasAddress);
 }
 

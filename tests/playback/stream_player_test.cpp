@@ -140,6 +140,18 @@ TEST(Playlists, RelativeEntriesFollowThePlaylistsOwnPlace) {
   EXPECT_EQ(playlistEntries({"a.mp3"}, ".M3U", "list.m3u"), (std::vector<std::string>{"a.mp3"}));
 }
 
+TEST(StreamPlayerStart, FailsWhenNoAudioOutputCanBeOpened) {
+  // In a fresh process of its own, so that no audio device is open yet.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("SDL_AUDIODRIVER", "nenhum-driver", 1);
+        const bool started = initStreamPlayer();
+        std::exit(!started && platform::ErrorGetCode() == platform::ERROR_DRIVER ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 class ProgrammeLists : public PlaybackTest {};
 
 TEST_F(ProgrammeLists, AnAddressThatIsNoPlaylistIsTheOnlyProgramme) {
