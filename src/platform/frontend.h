@@ -192,6 +192,11 @@ std::unique_ptr<Frontend> makeTerminalFrontend(int inputFd = 0, int outputFd = 1
 //                       Enter, Esc (Escape), Backspace (BS), Tab, Space,
 //                       Break (Pause). A letter, digit or Space without Ctrl or
 //                       Alt also types its character, as a keyboard does.
+//   now                 the next key or text line is typed at once, even while
+//                       the program is busy (to cut speech, or for a screen
+//                       that polls for keys); without it each key or text
+//                       line waits until the program waits for a key, one
+//                       line per wait, as a person at the keyboard would
 //   sleep MS            delivers nothing for MS milliseconds
 //   wait TEXT           delivers nothing until TEXT (UTF-8) is on the screen,
 //                       at most 10 seconds

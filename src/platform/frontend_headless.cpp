@@ -140,7 +140,7 @@ bool validScriptLine(std::string_view line) {
   }
   if (verb == "sleep")
     return !arg.empty() && arg.size() <= 7 && arg.find_first_not_of("0123456789") == std::string::npos;
-  return verb == "text" || verb == "wait" || verb == "close";
+  return verb == "text" || verb == "wait" || verb == "close" || verb == "now";
 }
 
 }  // namespace
@@ -153,6 +153,11 @@ struct HeadlessFrontend::Impl {
   std::deque<std::string> lines;  // script lines not yet turned into events
   Clock::time_point sleepUntil{};
   std::string waitText;  // cp1252; non-empty while a "wait" line holds the script
+  bool releaseNext = false;  // a "now" line: the next key or text goes at once
+  // Whole-program scripts type one key or text line per wait for a key; lines
+  // given in-process (feedScript) go as fast as the program takes them.
+  bool typeOnWait = false;
+  bool typedThisWait = false;
   Clock::time_point waitUntil{};
   WakePipe wakePipe;
   std::string dumpPath;
@@ -160,6 +165,7 @@ struct HeadlessFrontend::Impl {
 
 HeadlessFrontend::HeadlessFrontend(int scriptFd) : impl_(std::make_unique<Impl>()) {
   impl_->scriptFd = scriptFd;
+  impl_->typeOnWait = scriptFd >= 0;
   impl_->scriptEnded = scriptFd < 0;
 }
 
@@ -179,6 +185,7 @@ void HeadlessFrontend::close() { waiting_ = false; }
 
 void HeadlessFrontend::keyWait(bool waiting, int col, int row) {
   waiting_ = waiting;
+  if (waiting) impl_->typedThisWait = false;
   if (!waiting || impl_->dumpPath.empty() || !grid_) return;
   // Written beside the target and renamed over it, so that a reader never
   // sees half a screen.
@@ -253,6 +260,16 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
       else
         held = true;
     }
+    // Keys and text are typed as a person at the keyboard would: once the
+    // program waits for a key, so that what it says before is heard whole.
+    // "now" lets the next one through while the program is busy (a key that
+    // cuts speech).
+    if (!held && !s.lines.empty() && s.typeOnWait && (!waiting_ || s.typedThisWait) &&
+        !s.releaseNext) {
+      std::string verb, arg;
+      splitLine(s.lines.front(), verb, arg);
+      if (verb == "key" || verb == "text") held = true;
+    }
     if (!held && !s.lines.empty()) {
       const std::string line = std::move(s.lines.front());
       s.lines.pop_front();
@@ -262,8 +279,14 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
         KeyId key;
         uint8_t mods;
         if (parseKeySpec(arg, key, mods)) pressKey(key, mods);
+        s.releaseNext = false;
+        s.typedThisWait = true;
       } else if (verb == "text") {
         typeText(arg);
+        s.releaseNext = false;
+        s.typedThisWait = true;
+      } else if (verb == "now") {
+        s.releaseNext = true;
       } else if (verb == "sleep") {
         s.sleepUntil = Clock::now() + std::chrono::milliseconds(std::atoi(arg.c_str()));
       } else if (verb == "wait") {
