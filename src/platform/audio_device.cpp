@@ -137,6 +137,14 @@ bool audioOpen(const std::string& deviceName) {
   if (s.openResult) {
     s.deviceName = deviceName;
     SDL_PauseAudioDevice(s.device, 0);
+    // At exit the device thread must stop before any module state a source
+    // reads is destroyed; handlers registered now run before the destructors
+    // of everything constructed earlier.
+    static bool closeAtExit = false;
+    if (!closeAtExit) {
+      closeAtExit = true;
+      std::atexit([] { audioClose(); });
+    }
   }
   return s.openResult;
 }
