@@ -62,14 +62,22 @@ class StationsTest : public playtest::PlaybackTest {
     if (watched_.empty()) setOutputChangedHook([this] { outputChangedForWatch(); });
     for (const std::string& t : texts) watched_[t];
   }
-  bool shown(const std::string& text) { return !watched_[text].first.empty(); }
-  const std::string& firstScreenWith(const std::string& text) { return watched_[text].first; }
-  const std::string& lastScreenWith(const std::string& text) { return watched_[text].second; }
+  bool shown(const std::string& text) { return !seen(text).first.empty(); }
+  const std::string& firstScreenWith(const std::string& text) { return seen(text).first; }
+  const std::string& lastScreenWith(const std::string& text) { return seen(text).second; }
 
   std::filesystem::path listPath;
   std::string refused;  // a stream address whose connection is refused
 
  private:
+  const std::pair<std::string, std::string>& seen(const std::string& text) {
+    static const std::pair<std::string, std::string> none;
+    const auto it = watched_.find(text);
+    if (it != watched_.end()) return it->second;
+    ADD_FAILURE() << "not watched: " << text;
+    return none;
+  }
+
   void outputChangedForWatch() {
     if (watched_.empty()) return;
     const std::string all = screenText();
