@@ -125,6 +125,8 @@ class UiTest : public ::testing::Test {
       // There are no letter files here: every spoken character is followed
       // by the stand-in item, which says nothing about the editor.
       if (line == "recording:_unknown") return;
+      // Whether the next key arrived before a sound ended depends on timing.
+      if (kind == platform::SpeechEvent::Cut) return;
       heard.push_back(line);
     });
     for (const char* name : {"_DEL", "_APFCPO", "_APICPO", "_CPOAPA", "_VELOC", "_FALACI",
