@@ -1,0 +1,278 @@
+// Plays the same local icecast2 MP3 mount (a 440 Hz tone at 128 kb/s fed by
+// ffmpeg) with the whole program and with other players, one after the other,
+// and prints side by side what each cost: CPU time (user + system), peak
+// resident memory, and the time from starting the program to the first
+// samples of the tone handed to the audio device.
+//
+//   bench_playback_bench [SECONDS]      (default 60)
+//
+// Each player runs twice: for CPU and memory with SDL's dummy audio driver,
+// then briefly with the disk driver (paced like a sound card, writing what it
+// plays to a file), so the onset of the tone can be found in what it handed
+// over; the time is taken when that part of the file appeared. ondaria runs as `ondaria ADDRESS` with the headless front-end and
+// ends by ESC after SECONDS; the others get SIGTERM after SECONDS. mpv is
+// measured only when it is installed. Run it from a Release build
+// (scripts/build.sh bench): the program measured is the one beside it.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/local_server.h"
+#include "support/stream_peers.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Long enough for any player to start and play a few seconds of the tone.
+constexpr double kOnsetRunSeconds = 12;
+
+// How a player's disk audio file is laid out.
+struct SampleFormat {
+  bool isFloat;  // 32-bit float, else signed 16-bit
+  int channels;
+  int rate;
+};
+
+struct Figures {
+  bool ran = false;
+  double cpuSeconds = 0;
+  double peakMiB = 0;
+  double firstAudioMs = -1;  // -1: the tone was never found
+};
+
+// The tone in one 10 ms window: a steady sine near 440 Hz at the feed's level
+// (amplitude 1/8). Speech and silence fail one test or the other.
+bool toneWindow(const std::vector<float>& s, size_t from, size_t n, int rate) {
+  double sum = 0;
+  int up = 0;
+  for (size_t i = from; i < from + n; ++i) {
+    sum += s[i] * s[i];
+    if (i > from && s[i - 1] <= 0 && s[i] > 0) ++up;
+  }
+  const double rms = std::sqrt(sum / n);
+  const double expected = 440.0 * n / rate;
+  return rms > 0.04 && rms < 0.2 && std::abs(up - expected) <= 1.5;
+}
+
+// Byte offset in the file where the tone starts (20 tone windows in a row), or -1.
+long long toneOnset(const std::string& path, const SampleFormat& f) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t sampleBytes = f.isFloat ? 4 : 2;
+  const size_t frameBytes = sampleBytes * f.channels;
+  std::vector<float> left(bytes.size() / frameBytes);
+  for (size_t i = 0; i < left.size(); ++i) {
+    const char* p = bytes.data() + i * frameBytes;
+    if (f.isFloat) {
+      std::memcpy(&left[i], p, 4);
+    } else {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      left[i] = v / 32768.0f;
+    }
+  }
+  const size_t window = f.rate / 100;
+  int run = 0;
+  for (size_t w = 0; (w + 1) * window <= left.size(); ++w) {
+    run = toneWindow(left, w * window, window, f.rate) ? run + 1 : 0;
+    if (run == 20) return static_cast<long long>((w - 19) * window * frameBytes);
+  }
+  return -1;
+}
+
+// Runs one player for `seconds` and measures it. The player is ended by
+// `endInput` written on its standard input at that moment (the key script of
+// the headless front-end, which waits on its input without waking), or by
+// SIGTERM when there is none.
+Figures runPlayer(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnv,
+                  const std::string& audioFile, const SampleFormat& format, double seconds,
+                  const std::string& endInput, bool toDisk) {
+  const bool terminate = endInput.empty();
+  Figures fig;
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq) env[std::string(*e, eq - *e)] = eq + 1;
+  }
+  env["SDL_AUDIODRIVER"] = toDisk ? "disk" : "dummy";
+  env["SDL_DISKAUDIOFILE"] = audioFile;
+  env.erase("SDL_DISKAUDIODELAY");  // real-time pacing, as a sound card
+  for (const auto& [k, v] : extraEnv) env[k] = v;
+  std::vector<std::string> envText;
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> envp, args;
+  for (auto& s : envText) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argCopy = argv;
+  for (auto& s : argCopy) args.push_back(s.data());
+  args.push_back(nullptr);
+
+  int in[2];
+  if (pipe(in) != 0) return fig;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  unlink(audioFile.c_str());
+  pid_t pid = -1;
+  const Clock::time_point start = Clock::now();
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  if (rc != 0) {
+    close(in[1]);
+    return fig;
+  }
+
+  // When each part of the audio file appeared.
+  std::vector<std::pair<double, long long>> growth;
+  int status = 0;
+  rusage usage{};
+  bool ended = false, signalled = false;
+  while (!ended) {
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    struct stat st {};
+    if (stat(audioFile.c_str(), &st) == 0 && (growth.empty() || growth.back().second != st.st_size))
+      growth.push_back({ms, st.st_size});
+    if (!signalled && ms > seconds * 1000) {
+      if (terminate) {
+        kill(pid, SIGTERM);
+      } else if (write(in[1], endInput.data(), endInput.size()) < 0) {
+        std::perror("write");
+      }
+      signalled = true;
+    }
+    if (ms > seconds * 1000 + 20000) kill(pid, SIGKILL);  // a player that hangs
+    ended = wait4(pid, &status, WNOHANG, &usage) == pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  close(in[1]);
+  fig.ran = true;
+  fig.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  fig.peakMiB = usage.ru_maxrss / 1024.0;
+  const long long onset = toDisk ? toneOnset(audioFile, format) : -1;
+  if (onset >= 0) {
+    for (const auto& [ms, size] : growth) {
+      if (size > onset) {
+        fig.firstAudioMs = ms;
+        break;
+      }
+    }
+  }
+  unlink(audioFile.c_str());
+  return fig;
+}
+
+bool onPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string all = path ? path : "";
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find(':', start);
+    if (end == std::string::npos) end = all.size();
+    if (access((all.substr(start, end - start) + "/" + name).c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string programDirectory() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string path(buf, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/'));
+}
+
+void printRow(const char* name, const Figures& f) {
+  if (!f.ran) {
+    std::printf("%-22s %s\n", name, "not run");
+    return;
+  }
+  char first[32];
+  if (f.firstAudioMs >= 0) {
+    std::snprintf(first, sizeof first, "%.0f ms", f.firstAudioMs);
+  } else {
+    std::snprintf(first, sizeof first, "not found");
+  }
+  std::printf("%-22s %10.2f s %10.1f MiB %14s\n", name, f.cpuSeconds, f.peakMiB, first);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+  ondaria::test::IcecastServer icecast;
+  if (!icecast.start() || !icecast.feed("radio.mp3", "mp3")) {
+    std::fprintf(stderr, "icecast2 could not be started: %s\n", icecast.error().c_str());
+    return 1;
+  }
+  const std::string address = icecast.url("radio.mp3");
+  const std::string work = ondaria::test::makeTempFolder("ondbench");
+  const std::string audio = work + "/audio.raw";
+
+  // icecast's start burst (64 KB, about 4 s) is full before anyone listens,
+  // as it is for a station that has been on the air for a while.
+  std::this_thread::sleep_for(std::chrono::seconds(8));
+
+  // The program: its own (empty) settings folder, the headless front-end
+  // reading ESC after the playing time.
+  std::map<std::string, std::string> ondariaEnv = {
+      {"ONDARIA_FRONTEND", "headless"},
+      {"XDG_CONFIG_HOME", work + "/config"},
+      {"LUMARE_SYSTEM_DIR", work + "/system"},
+  };
+  // Each player twice: for its cost with the dummy driver (no file written),
+  // then for the onset of the tone with the disk driver (a shorter run).
+  auto measure = [&](const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                     const SampleFormat& format, const std::string& endInput) {
+    Figures cost = runPlayer(argv, env, audio, format, seconds, endInput, false);
+    const Figures onset = runPlayer(argv, env, audio, format, kOnsetRunSeconds, endInput, true);
+    cost.firstAudioMs = onset.firstAudioMs;
+    return cost;
+  };
+  const Figures ours =
+      measure({programDirectory() + "/ondaria", address}, ondariaEnv, {true, 2, 48000}, "key Esc\n");
+  const Figures ffplay = measure({"ffplay", "-nodisp", "-loglevel", "error", address}, {}, {false, 2, 44100}, "");
+  Figures mpv;
+  const bool haveMpv = onPath("mpv");
+  if (haveMpv)
+    mpv = measure({"mpv", "--no-video", "--ao=sdl", "--no-terminal", address}, {}, {true, 2, 44100}, "");
+
+  std::printf("%.0f s of %s (128 kb/s MP3)\n\n", seconds, address.c_str());
+  std::printf("%-22s %12s %14s %14s\n", "player", "cpu (u+s)", "peak memory", "first audio");
+  printRow("ondaria ADDRESS", ours);
+  printRow("ffplay -nodisp", ffplay);
+  if (haveMpv) {
+    printRow("mpv --no-video", mpv);
+  } else {
+    std::printf("%-22s not installed\n", "mpv --no-video");
+  }
+  if (ours.ran && ffplay.ran && ffplay.cpuSeconds > 0)
+    std::printf("\nondaria CPU / ffplay CPU: %.2f (goal: at most 0.50); peak memory goal: under 30 MiB\n",
+                ours.cpuSeconds / ffplay.cpuSeconds);
+  ondaria::test::removeTree(work);
+  return 0;
+}
