@@ -5,6 +5,10 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "app/category_editing.h"
+#include "app/favourites.h"
+#include "app/search.h"
+#include "app/station_list.h"
 #include "app/station_update.h"
 #include "console/core/console.h"
 #include "console/core/messages.h"
@@ -33,25 +37,25 @@ constexpr std::array<std::string_view, 11> kMainOptionKeys = {
     "ODOPC_P", "ODOPC_F", "ODOPC_E", "ODOPC_I", "ODOPC_R", "ODOPC_C",
     "ODOPC_D", "ODOPC_A", "ODOPC_T", "ODOPC_B", "OD_ESC"};
 
-// One main option: its letter and what it runs.
+// One main option: its letter and what it runs; the options that work inside
+// a category run only after the user chose one.
 struct MainOption {
   char letter;
   void (*run)();
+  void (*runInCategory)(const std::string& category) = nullptr;
 };
-
-void notImplemented() { sayMessage("ODNIMPL", 1); }
 
 constexpr std::array<MainOption, 10> kMainOptions = {{
     {'A', updateStationList},
-    {'B', notImplemented},
-    {'C', notImplemented},
-    {'D', notImplemented},
-    {'E', notImplemented},
-    {'F', notImplemented},
-    {'I', notImplemented},
-    {'P', notImplemented},
-    {'R', notImplemented},
-    {'T', notImplemented},
+    {'B', searchByName},
+    {'C', createCategory},
+    {'D', destroyCategory},
+    {'E', nullptr, editItem},
+    {'F', nullptr, browseCategory},
+    {'I', nullptr, includeItems},
+    {'P', favouritesMenu},
+    {'R', nullptr, removeItem},
+    {'T', testAddress},
 }};
 
 const MainOption* findOption(char letter) {
@@ -166,7 +170,12 @@ void mainMenu() {
       sayMessage("ODOPINV", 1);
       continue;
     }
-    option->run();
+    if (option->runInCategory) {
+      const std::string category = chooseCategory();
+      if (!category.empty()) option->runInCategory(category);
+    } else {
+      option->run();
+    }
   }
 }
 
