@@ -101,8 +101,9 @@ long long toneOnset(const std::string& path, const SampleFormat& f) {
 
 // Runs one player for `seconds` and measures it. The player is ended by
 // `endInput` written on its standard input at that moment (the key script of
-// the headless front-end, which waits on its input without waking), or by
-// SIGTERM when there is none.
+// the headless front-end, which waits on its input without waking; "now"
+// types the key while the session polls for keys), or by SIGTERM when there
+// is none.
 Figures runPlayer(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnv,
                   const std::string& audioFile, const SampleFormat& format, double seconds,
                   const std::string& endInput, bool toDisk) {
@@ -254,7 +255,7 @@ int main(int argc, char** argv) {
     return cost;
   };
   const Figures ours =
-      measure({programDirectory() + "/ondaria", address}, ondariaEnv, {true, 2, 48000}, "key Esc\n");
+      measure({programDirectory() + "/ondaria", address}, ondariaEnv, {true, 2, 48000}, "now\nkey Esc\n");
   const Figures ffplay = measure({"ffplay", "-nodisp", "-loglevel", "error", address}, {}, {false, 2, 44100}, "");
   Figures mpv;
   const bool haveMpv = onPath("mpv");
