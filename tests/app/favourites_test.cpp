@@ -25,23 +25,6 @@ TEST(FavouriteSlots, NumbersTypedByTheUser) {
   for (const auto& c : cases) EXPECT_EQ(parseSlotNumber(c.text), c.slot) << '"' << c.text << '"';
 }
 
-TEST(FavouriteSlots, NameAndAddressSplitAtTheFirstEquals) {
-  FavouriteSlot slot;
-  EXPECT_TRUE(splitFavourite("R\xE1" "dio=http://a/b?c=d", slot));
-  EXPECT_EQ(slot.name, "R\xE1" "dio");
-  EXPECT_EQ(slot.address, "http://a/b?c=d");
-  EXPECT_TRUE(splitFavourite("Sem=", slot));
-  EXPECT_EQ(slot.name, "Sem");
-  EXPECT_EQ(slot.address, "");
-  // No name before the "=", or no "=" at all: an empty slot.
-  EXPECT_FALSE(splitFavourite("=http://a", slot));
-  EXPECT_EQ(slot.name, "");
-  EXPECT_FALSE(splitFavourite("http://a", slot));
-  EXPECT_FALSE(splitFavourite("", slot));
-  EXPECT_EQ(favouriteItemText(5, ""), "5 - ");
-  EXPECT_EQ(favouriteItemText(12, "Doze"), "12 - Doze");
-}
-
 const std::string kFavourites =
     "[Rock]\r\nAlfa=http://a\r\n"
     "[PREFERIDAS]\r\n"
@@ -51,17 +34,6 @@ const std::string kFavourites =
     "4=SemNome\r\n"
     "05=Falso cinco=http://falso\r\n"
     "7=Sete=http://sete\r\n";
-
-TEST_F(StationsTest, LoadReadsExactlyTheKeysOneToTwenty) {
-  writeList(kFavourites);
-  const FavouriteSlots slots = loadFavourites();
-  EXPECT_EQ(slots[0].name, "Um");
-  EXPECT_EQ(slots[2].address, "FFMPEG http://tres/ao-vivo");
-  EXPECT_EQ(slots[3].name, "");     // "4=SemNome" has no address part
-  EXPECT_EQ(slots[4].name, "");     // "05" is not slot 5's key
-  EXPECT_EQ(slots[6].address, "http://sete");
-  EXPECT_EQ(slots[19].name, "");
-}
 
 TEST_F(StationsTest, PickingByNumber) {
   writeList(kFavourites + "5=Cinco=" + refused + "\r\n");

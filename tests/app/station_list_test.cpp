@@ -51,14 +51,6 @@ TEST(StationOrder, FirstLetterMovesForwardOnlyAndFoldsAccents) {
   EXPECT_EQ(nextByFirstLetter(accented, 0, 0xE1), 6);
 }
 
-TEST(StationMarker, ExactOrAnyCase) {
-  EXPECT_TRUE(hasExternalMarker("FFMPEG http://a", MarkerMatch::Exact));
-  EXPECT_FALSE(hasExternalMarker("ffmpeg http://a", MarkerMatch::Exact));
-  EXPECT_TRUE(hasExternalMarker("ffmpeg http://a", MarkerMatch::AnyCase));
-  EXPECT_FALSE(hasExternalMarker("FFMPEGhttp://a", MarkerMatch::AnyCase));
-  EXPECT_FALSE(hasExternalMarker("FFMPEG", MarkerMatch::Exact));
-}
-
 TEST(StationNames, WhatTheLayoutCannotHold) {
   EXPECT_TRUE(isStorableStationName("R\xE1" "dio Clube FM"));
   EXPECT_TRUE(isStorableStationName("Rock [ao vivo]; 24h"));
