@@ -42,6 +42,7 @@ const char* speechEventName(SpeechEvent kind) {
     case SpeechEvent::Tone: return "tone";
     case SpeechEvent::Message: return "message";
     case SpeechEvent::Cut: return "cut";
+    case SpeechEvent::Engine: return "engine";
   }
   return "?";
 }

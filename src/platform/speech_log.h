@@ -24,10 +24,13 @@ enum class SpeechEvent {
   Tone,       // a tone started (text: frequency in Hz) or stopped ("off")
   Message,    // a catalogue message voiced (text: key)
   Cut,        // speech cut short by a key
+  Engine,     // texts are spoken by another engine from now on (text: its
+              // name, "espeak-ng", "speech-dispatcher" or "diphones"); a run
+              // starts with diphone speech, so that start is not logged
 };
 
 // Name used in the log file: "text", "recording", "char", "beep", "click",
-// "tone", "message", "cut".
+// "tone", "message", "cut", "engine".
 const char* speechEventName(SpeechEvent kind);
 
 // Records one event. `text` is cp1252; it is written to the file as UTF-8.

@@ -232,6 +232,12 @@ void startSpeech(int level, std::string_view soundDirectory) {
     s.serverActive = engineStart(voice, rate, pitch, type);
     s.serverType = type;
   }
+  // The log tells which engine speaks the texts that follow.
+  std::string engine = s.serverActive ? s.server->engineName() : "diphones";
+  if (engine != s.loggedEngine) {
+    platform::logSpeech(platform::SpeechEvent::Engine, engine);
+    s.loggedEngine = engine;
+  }
 }
 
 void endSpeech() {
@@ -265,17 +271,24 @@ bool isSpeaking() {
 }
 
 void waitWhileSpeaking() {
-  while (isSpeaking()) waitForConsoleEvent();
+  // A key wakes the wait at once, and so does the end of a server's speech
+  // (its driver calls the wake hook). The mixer does not wake the console when
+  // a wave buffer ends, so wave sound is looked at again in short steps.
+  constexpr int kWaveStepMs = 5;
+  constexpr int kServerStepMs = 100;  // only a fallback: the end wakes us
+  while (isSpeaking()) waitForConsoleEvent(waveQueuedCount() > 0 ? kWaveStepMs : kServerStepMs);
 }
 
 void stopSpeech() {
   SpeechState& s = state();
-  if (waveQueuedCount() > 0) platform::logSpeech(platform::SpeechEvent::Cut);
+  // A server's speech cut short is heard as a cut as well (asking the server
+  // costs nothing: busy never waits).
+  bool serverSounding = s.serverActive && s.server && s.server->busy(false);
+  if (waveQueuedCount() > 0 || serverSounding) platform::logSpeech(platform::SpeechEvent::Cut);
   waveStop();
   s.cut = true;
-  // Cutting an idle server does nothing, while asking it whether it is busy
-  // first may block for up to 20 ms: cut at once, so that a key silences it
-  // within one device buffer.
+  // Cutting an idle server does nothing: cut without asking first, so that a
+  // key silences it within one device buffer.
   if (s.serverActive) engineCut();
   wakeConsole();
 }

@@ -53,25 +53,8 @@ void wake() {
   }
 }
 
-// How long busy() may block waiting for the end of speech.
-constexpr auto kBusyWait = std::chrono::milliseconds(20);
-// Step of the busy wait; fine enough that an end is seen about at once.
-constexpr auto kPollStep = std::chrono::milliseconds(2);
-
-// Waits up to kBusyWait for `stillBusy` to turn false; when it does not, wakes
-// the console's waiting loop and reports true.
-template <typename Pred>
-bool busyWithWait(Pred stillBusy) {
-  auto deadline = Clock::now() + kBusyWait;
-  while (stillBusy()) {
-    if (Clock::now() >= deadline) {
-      wake();
-      return true;
-    }
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return false;
-}
+// Step of stop()'s wait for the end of speech (the classic driver's 300 ms).
+constexpr auto kStopWaitStep = std::chrono::milliseconds(300);
 
 std::string_view trimBlanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -90,6 +73,13 @@ constexpr int kEspeakRate = 22050;
 // once; at espeak-ng's real-time factor near 0.001, 20 ms of sound take about
 // 20 µs to make.
 constexpr int kEspeakBufferMs = 20;
+
+// Steps of the worker's watch for the end of the sound: never shorter than
+// 1 ms (so the watch costs nothing while the last samples play) and never
+// longer than 100 ms (the mixer may take the sound slower than real time
+// when the device stalls, so the estimate is checked again).
+constexpr auto kEndCheckMin = std::chrono::microseconds(1000);
+constexpr auto kEndCheckMax = std::chrono::microseconds(100000);
 
 // A 16-bit sample at or below this (about -60 dBFS, the mixer's audible
 // level) counts as silence.
@@ -126,6 +116,7 @@ class EspeakEngine {
     }
     if (!worker_.joinable()) {
       quit_ = false;
+      watchingEnd_ = false;
       worker_ = std::thread([this] { run(); });
     }
     return true;
@@ -151,10 +142,14 @@ class EspeakEngine {
   }
 
   void cut() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++generation_;  // the callback aborts synthesis of older texts
-    jobs_.clear();
-    if (source_) source_->flush();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++generation_;  // the callback aborts synthesis of older texts
+      jobs_.clear();
+      if (source_) source_->flush();
+    }
+    // The worker stops watching for the end of sound that is gone.
+    wakeWorker_.notify_all();
   }
 
   // A synthesis that a cut has overtaken no longer counts: it makes no more
@@ -219,8 +214,12 @@ class EspeakEngine {
   void run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
-      wakeWorker_.wait(lock, [&] { return quit_ || !jobs_.empty(); });
+      wakeWorker_.wait(lock, [&] { return quit_ || !jobs_.empty() || watchingEnd_; });
       if (quit_) break;
+      if (jobs_.empty()) {
+        watchForEndOfSound(lock);
+        continue;
+      }
       Job job = std::move(jobs_.front());
       jobs_.pop_front();
       if (job.generation != generation_) continue;
@@ -239,8 +238,27 @@ class EspeakEngine {
       lock.lock();
       if (loaded) loadedVoice_ = job.voice.name;
       synthesising_ = false;
+      watchingEnd_ = true;
       idle_.notify_all();
     }
+  }
+
+  // Worker thread, no text left to make: sleeps until the mixer should have
+  // taken the last sample, then checks again in short steps; once the sound
+  // is over (played out or cut), wakes the program's waiting loop so that it
+  // sees busy() turn false without polling the engine itself.
+  void watchForEndOfSound(std::unique_lock<std::mutex>& lock) {
+    if (source_ && source_->busy()) {
+      auto left = std::chrono::microseconds(
+          static_cast<long long>(source_->pendingFrames()) * 1000000 / platform::kMixRate);
+      wakeWorker_.wait_for(lock, std::clamp(left, kEndCheckMin, kEndCheckMax),
+                           [&] { return quit_ || !jobs_.empty(); });
+      return;
+    }
+    watchingEnd_ = false;
+    lock.unlock();
+    wake();
+    lock.lock();
   }
 
   // espeak-ng's thread (our worker, inside espeak_Synth). Returning 1 aborts
@@ -276,6 +294,7 @@ class EspeakEngine {
   std::atomic<uint64_t> current_{0};
   bool synthesising_ = false;
   bool trimLeading_ = false;  // the current text has not yet made a sound
+  bool watchingEnd_ = false;  // sound made; the worker wakes the program at its end
   bool quit_ = false;
   bool initTried_ = false;
   bool initOk_ = false;
@@ -326,10 +345,7 @@ class EspeakStandardServer : public SpeechServer {
     EspeakEngine::instance().speak(platform::cp1252ToUtf8(t), voice_);
   }
 
-  bool busy(bool) override {
-    if (!started_) return false;
-    return busyWithWait([] { return EspeakEngine::instance().sounding(); });
-  }
+  bool busy(bool) override { return started_ && EspeakEngine::instance().sounding(); }
 
   void cut() override {
     if (started_) EspeakEngine::instance().cut();
@@ -338,11 +354,13 @@ class EspeakStandardServer : public SpeechServer {
   void stop() override {
     if (!started_) return;
     // Waits for the end of what was handed over, in the steps the classic
-    // driver used (300 ms); busy() itself already blocks up to 20 ms.
-    while (busy(false)) std::this_thread::sleep_for(std::chrono::milliseconds(300) - kBusyWait);
+    // driver used.
+    while (busy(false)) std::this_thread::sleep_for(kStopWaitStep);
     EspeakEngine::instance().close();
     started_ = false;
   }
+
+  const char* engineName() const override { return "espeak-ng"; }
 
  protected:
   EspeakVoice voice_;
@@ -387,8 +405,8 @@ class EspeakClassicServer : public SpeechServer {
 
   bool busy(bool textOnly) override {
     if (!started_) return false;
-    if (textOnly) return busyWithWait([] { return EspeakEngine::instance().synthesising(); });
-    return busyWithWait([] { return EspeakEngine::instance().sounding(); });
+    EspeakEngine& engine = EspeakEngine::instance();
+    return textOnly ? engine.synthesising() : engine.sounding();
   }
 
   void cut() override {
@@ -403,6 +421,8 @@ class EspeakClassicServer : public SpeechServer {
     EspeakEngine::instance().close();
     started_ = false;
   }
+
+  const char* engineName() const override { return "espeak-ng"; }
 
  private:
   EspeakVoice voice_;
@@ -514,10 +534,7 @@ class SpeechdServer : public SpeechServer {
     lastId_.store(id);
   }
 
-  bool busy(bool) override {
-    if (conn_ == nullptr) return false;
-    return busyWithWait([this] { return outstanding_.load() > 0; });
-  }
+  bool busy(bool) override { return conn_ != nullptr && outstanding_.load() > 0; }
 
   void cut() override {
     if (conn_ == nullptr) return;
@@ -534,9 +551,11 @@ class SpeechdServer : public SpeechServer {
     // answering they never arrive, and the program must still be able to end.
     auto deadline = Clock::now() + kSpeechdStopWait;
     while (busy(false) && Clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(300) - kBusyWait);
+      std::this_thread::sleep_for(kStopWaitStep);
     release();
   }
+
+  const char* engineName() const override { return "speech-dispatcher"; }
 
  private:
   // speech-dispatcher's reader thread.
@@ -545,7 +564,13 @@ class SpeechdServer : public SpeechServer {
     SpeechdServer* s = speechdCurrent();
     if (s == nullptr) return;
     if (static_cast<long long>(msgId) <= s->barrier_.load()) return;
-    if (s->outstanding_.load() > 0) s->outstanding_.fetch_sub(1);
+    // The last end notice wakes the program's waiting loop: busy() has
+    // just turned false.
+    // (A cut may zero the count meanwhile: never go below 0.)
+    int n = s->outstanding_.load();
+    while (n > 0 && !s->outstanding_.compare_exchange_weak(n, n - 1)) {
+    }
+    if (n == 1) wake();
   }
 
   void release() {

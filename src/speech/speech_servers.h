@@ -19,10 +19,11 @@
 //   (speech-dispatcher). Every text handed to an engine is logged with
 //   platform::logSpeech(SpeechEvent::Text, text).
 // - busy is true until the last sample of the last handed text has played.
-//   It blocks for at most 20 ms (waiting for the end) and, while still busy,
-//   calls the wake hook so that a loop waiting for console events checks again.
-// - cut silences within 20 ms and discards everything handed over; the next
-//   text starts at its beginning.
+//   It returns at once; when the speech ends the driver calls the wake hook
+//   (from its own thread), so that a loop waiting for console events between
+//   two calls of busy sees the end at once and sees a key at once as well.
+// - cut silences within one device buffer and discards everything handed
+//   over; the next text starts at its beginning.
 // - stop waits for the end of speech and releases the engine.
 // All operations are called from the program's main thread. Texts are cp1252.
 #pragma once
@@ -52,13 +53,16 @@ class SpeechServer {
   virtual bool busy(bool textOnly) = 0;
   virtual void cut() = 0;
   virtual void stop() = 0;
+  // The engine behind the driver, as the speech log names it.
+  virtual const char* engineName() const = 0;
 };
 
 // The driver for a server type, not yet started; nullptr for type 3.
 std::unique_ptr<SpeechServer> makeSpeechServer(int type);
 
-// Called (main thread) while a server stays busy, so that a wait for console
-// events returns and looks again. Without a hook: the console's wakeConsole.
+// Called (from a driver's own thread) when a server's speech has ended, so
+// that a wait for console events returns and looks again. Without a hook: the
+// console's wakeConsole.
 void setSpeechServerWakeHook(std::function<void()> hook);
 
 // Sound the espeak-ng engine has made that has not yet been played, in

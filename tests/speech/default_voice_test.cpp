@@ -62,7 +62,7 @@ TEST_F(InstalledVoice, EspeakServerSpeaksTextsAndRecordingsWaitForIt) {
   ASSERT_TRUE(speechServerActive());
   speakText("bom dia");
   speakChar('a');  // waits until the server has finished the text
-  EXPECT_EQ(takeEvents(), (Heard{"text:bom dia", "char:a"}));
+  EXPECT_EQ(takeEvents(), (Heard{"engine:espeak-ng", "text:bom dia", "char:a"}));
   EXPECT_FALSE(isSpeaking());
   ASSERT_EQ(buffers.size(), 1u);
 
@@ -70,10 +70,31 @@ TEST_F(InstalledVoice, EspeakServerSpeaksTextsAndRecordingsWaitForIt) {
   speakText("uma frase bem mais longa que deve ser cortada antes de terminar");
   pushKey('x');
   EXPECT_FALSE(isSpeaking());
+  EXPECT_EQ(takeEvents(), (Heard{"text:uma frase bem mais longa que deve ser cortada antes de terminar",
+                                 "cut"}));
   EXPECT_EQ(readKey(), 'x');
   EXPECT_FALSE(isSpeaking());
   endSpeech();
   EXPECT_FALSE(speechServerActive());
+}
+
+TEST_F(InstalledVoice, LogNamesTheEngineWhenAnotherTakesOver) {
+  auto restart = [&](const std::string& text) {
+    endSpeech();
+    settings = text;
+    start();
+    return takeEvents();
+  };
+  // A run starts with diphone speech: nothing to say about it.
+  EXPECT_EQ(restart("[TRADUTOR]\r\nSAPI=N\r\n"), Heard{});
+  EXPECT_EQ(restart("[TRADUTOR]\r\nSAPI=S\r\n[SERVFALA]\r\nTIPOSAPI=4\r\n"),
+            Heard{"engine:espeak-ng"});
+  ASSERT_TRUE(speechServerActive());
+  // Another driver over the same engine is no change.
+  EXPECT_EQ(restart("[TRADUTOR]\r\nSAPI=S\r\n[SERVFALA]\r\nTIPOSAPI=5\r\n"), Heard{});
+  EXPECT_EQ(restart("[TRADUTOR]\r\nSAPI=N\r\n"), Heard{"engine:diphones"});
+  EXPECT_FALSE(speechServerActive());
+  endSpeech();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -86,6 +87,7 @@ class EspeakServerTest : public ::testing::Test {
     auto deadline = Clock::now() + limit;
     while (s.busy(false)) {
       if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
     }
     return true;
   }
@@ -138,6 +140,37 @@ TEST_F(EspeakServerTest, CutSilencesAtOnceAndNextTextStartsFresh) {
   ASSERT_TRUE(waitEnd(*server, 10s));
   EXPECT_GT(audibleBlocks_.load(), afterCut + 1);
   server->stop();
+}
+
+TEST_F(EspeakServerTest, EndOfSoundWakesTheWaitOnceAndBusyIsOverByThen) {
+  std::mutex m;
+  std::condition_variable woken;
+  int wakes = 0;
+  setSpeechServerWakeHook([&] {
+    std::lock_guard<std::mutex> lock(m);
+    ++wakes;
+    woken.notify_all();
+  });
+  auto server = makeSpeechServer(5);
+  ASSERT_TRUE(server->start(1, 10, 0));
+  server->speak("Bom dia a todos.");
+  // Nobody asks busy() while the sound plays: the driver itself must tell
+  // the waiting loop that it is over.
+  {
+    std::unique_lock<std::mutex> lock(m);
+    ASSERT_TRUE(woken.wait_for(lock, 20s, [&] { return wakes > 0; }));
+  }
+  EXPECT_FALSE(server->busy(false));
+  int blocks = audibleBlocks_.load();
+  EXPECT_GT(blocks, 10);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(audibleBlocks_.load(), blocks);  // no sound after the wake
+  {
+    std::lock_guard<std::mutex> lock(m);
+    EXPECT_EQ(wakes, 1);  // one wake per end, not a stream of them
+  }
+  server->stop();
+  setSpeechServerWakeHook(nullptr);
 }
 
 TEST_F(EspeakServerTest, VoiceOutOfRangeTakesFirstVoiceAtNormalRate) {

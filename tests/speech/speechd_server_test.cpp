@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -163,12 +164,18 @@ class FakeDaemon {
 class SpeechdTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    setSpeechServerWakeHook([this] {
+      std::lock_guard<std::mutex> lock(wakeMutex_);
+      ++wakes_;
+      woken_.notify_all();
+    });
     dir_ = fs::temp_directory_path() / ("ondaria_spd_" + std::to_string(getpid()));
     fs::create_directories(dir_);
     daemon_ = std::make_unique<FakeDaemon>(dir_ / "speechd.sock");
     setenv("SPEECHD_ADDRESS", ("unix_socket:" + (dir_ / "speechd.sock").string()).c_str(), 1);
   }
   void TearDown() override {
+    setSpeechServerWakeHook(nullptr);
     unsetenv("SPEECHD_ADDRESS");
     daemon_.reset();
     fs::remove_all(dir_);
@@ -183,8 +190,21 @@ class SpeechdTest : public ::testing::Test {
     for (int i = 0; i < 500 && daemon_->texts().size() < n; ++i) std::this_thread::sleep_for(2ms);
   }
 
+  // Waits (bounded) for the wake hook to have been called `n` times in all.
+  bool waitWakes(int n) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    return woken_.wait_for(lock, 5s, [&] { return wakes_ >= n; });
+  }
+  int wakes() {
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    return wakes_;
+  }
+
   fs::path dir_;
   std::unique_ptr<FakeDaemon> daemon_;
+  std::mutex wakeMutex_;
+  std::condition_variable woken_;
+  int wakes_ = 0;
 };
 
 TEST_F(SpeechdTest, VoiceNumbersCountThePortugueseVoicesAndRateIsScaled) {
@@ -221,10 +241,14 @@ TEST_F(SpeechdTest, BusyFollowsTheEndNoticesAndCutEndsAtOnce) {
   server->speak("segunda");
   waitTexts(2);
   EXPECT_TRUE(server->busy(false));
+  EXPECT_EQ(wakes(), 0);
+  // The last end notice, not the first, wakes the program's wait; busy has
+  // turned false by then.
   daemon_->finishAll();
-  bool ended = false;
-  for (int i = 0; i < 100 && !ended; ++i) ended = !server->busy(false);
-  EXPECT_TRUE(ended);
+  ASSERT_TRUE(waitWakes(1));
+  EXPECT_FALSE(server->busy(false));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(wakes(), 1);
   ASSERT_EQ(daemon_->texts().size(), 2u);
   EXPECT_EQ(daemon_->texts()[0], "Ol\xC3\xA1 mundo");  // UTF-8 on the wire
   EXPECT_EQ(logged[0], "Ol\xE1 mundo");              // cp1252 in the log
@@ -243,9 +267,8 @@ TEST_F(SpeechdTest, BusyFollowsTheEndNoticesAndCutEndsAtOnce) {
   std::this_thread::sleep_for(50ms);  // let the cancel notices arrive
   EXPECT_TRUE(server->busy(false));
   daemon_->finishAll();
-  ended = false;
-  for (int i = 0; i < 100 && !ended; ++i) ended = !server->busy(false);
-  EXPECT_TRUE(ended);
+  ASSERT_TRUE(waitWakes(2));
+  EXPECT_FALSE(server->busy(false));
   server->speak("");
   waitTexts(6);
   EXPECT_EQ(daemon_->texts().back(), " ");  // an empty text is one blank
