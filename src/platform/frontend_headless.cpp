@@ -305,7 +305,9 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
 
     int waitMs = 100;
     if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+      // Rounded up: a remainder under a millisecond must not become a run of
+      // zero-time polls that spins until the deadline.
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
       waitMs = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 100));
     }
     if (held) waitMs = std::min(waitMs, 10);  // check the screen and the clock often

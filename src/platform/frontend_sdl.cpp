@@ -249,7 +249,7 @@ class SdlFrontend : public Frontend {
         got = SDL_WaitEvent(&e);
       } else {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         got = left <= 0 ? SDL_PollEvent(&e) : SDL_WaitEventTimeout(&e, static_cast<int>(left));
       }
       if (!got) return false;

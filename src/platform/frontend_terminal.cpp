@@ -184,7 +184,7 @@ class TerminalFrontend : public Frontend {
       int waitMs = -1;
       if (timeoutMs >= 0) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         waitMs = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
       }
       // Bytes that may begin a longer sequence: wait briefly for the rest.

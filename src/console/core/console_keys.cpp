@@ -293,7 +293,7 @@ void delayMs(int ms) {
   ms = std::clamp(ms, 0, 65535);
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
     if (left <= 0) break;
     detail::pumpEvents(static_cast<int>(std::min<long long>(left, 100)));
   }
