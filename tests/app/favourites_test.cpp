@@ -30,7 +30,7 @@ const std::string kFavourites =
     "[PREFERIDAS]\r\n"
     "1=Um=http://um\r\n"
     "2=Dois=http://dois\r\n"
-    "3=Tr\xEAs=FFMPEG http://tres/ao-vivo\r\n"
+    "3=Tr\xEAs=FFMPEG http://tres/ao-vivo?q=1\r\n"
     "4=SemNome\r\n"
     "05=Falso cinco=http://falso\r\n"
     "7=Sete=http://sete\r\n";
@@ -40,12 +40,12 @@ TEST_F(StationsTest, PickingByNumber) {
   const std::string before = listBytes();
 
   // Slot 3 carries the marker: the external player gets the address alone.
-  watch({"TOCOU:[http://tres/ao-vivo]"});
+  watch({"TOCOU:[http://tres/ao-vivo?q=1]"});
   script("text 3\nkey Enter\nwait TOCOU\nkey Esc\n");
   playFavouriteByNumber();
-  EXPECT_TRUE(shown("TOCOU:[http://tres/ao-vivo]"));
+  EXPECT_TRUE(shown("TOCOU:[http://tres/ao-vivo?q=1]"));
   EXPECT_EQ(row(1), "Tr\xEAs");
-  EXPECT_EQ(appState().lastAddress, "FFMPEG http://tres/ao-vivo");
+  EXPECT_EQ(appState().lastAddress, "FFMPEG http://tres/ao-vivo?q=1");
 
   // "05" is slot 5, whatever other key the file holds.
   watch({"Aperte enter", "Cinco"});
@@ -75,18 +75,18 @@ TEST_F(StationsTest, PickingByNumber) {
 
 TEST_F(StationsTest, BrowseRemovesSevenThenPlaysThree) {
   writeList(kFavourites);
-  watch({"\n7 -\n", "TOCOU:[http://tres/ao-vivo]"});
+  watch({"\n7 -\n", "TOCOU:[http://tres/ao-vivo?q=1]"});
   script("wait 20 -\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\n"
          "text r\nwait Confirma\ntext s\nkey Up\nkey Up\nkey Up\nkey Up\nkey Enter\n"
          "wait TOCOU\nkey Esc\n");
   browseFavourites();
   EXPECT_TRUE(shown("\n7 -\n"));
-  EXPECT_TRUE(shown("TOCOU:[http://tres/ao-vivo]"));
+  EXPECT_TRUE(shown("TOCOU:[http://tres/ao-vivo?q=1]"));
   EXPECT_EQ(countHeard("click:"), 2);
   EXPECT_EQ(listBytes(),
             "[Rock]\r\nAlfa=http://a\r\n[PREFERIDAS]\r\n1=Um=http://um\r\n2=Dois=http://dois\r\n"
-            "3=Tr\xEAs=FFMPEG http://tres/ao-vivo\r\n4=SemNome\r\n05=Falso cinco=http://falso\r\n");
-  EXPECT_EQ(appState().lastAddress, "FFMPEG http://tres/ao-vivo");
+            "3=Tr\xEAs=FFMPEG http://tres/ao-vivo?q=1\r\n4=SemNome\r\n05=Falso cinco=http://falso\r\n");
+  EXPECT_EQ(appState().lastAddress, "FFMPEG http://tres/ao-vivo?q=1");
 }
 
 TEST_F(StationsTest, BrowseClonesAndExplainsItsKeys) {
