@@ -114,7 +114,9 @@ TEST_F(VoiceData, IndexIsSortedAndInsideTheSampleFile) {
     EXPECT_GT(r[i].length, 0) << r[i].name;
     EXPECT_GE(r[i].offset, 0);
     EXPECT_LE(uint64_t(r[i].offset) + r[i].length, db_.sampleFileSize()) << r[i].name;
-    if (i > 0) EXPECT_TRUE(diphoneNameLess(r[i - 1].name, r[i].name)) << r[i - 1].name << " / " << r[i].name;
+    if (i > 0) {
+      EXPECT_TRUE(diphoneNameLess(r[i - 1].name, r[i].name)) << r[i - 1].name << " / " << r[i].name;
+    }
     EXPECT_EQ(findDiphoneRecord(r, r[i].name), int(i));
   }
 }

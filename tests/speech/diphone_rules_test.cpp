@@ -350,7 +350,9 @@ TEST(DiphoneLoaders, GarbageRulesAndTextNeverCrash) {
     std::string text;
     for (int i = 0; i < 120; ++i) text += (i % 4 == 0) ? static_cast<char>(byte(random)) : alphabet[pick(random)];
     std::string out = translateToPhonetic(text);
-    if (!out.empty()) EXPECT_EQ(out.front(), '[');
+    if (!out.empty()) {
+      EXPECT_EQ(out.front(), '[');
+    }
   }
   freeDiphoneRules();
 }

@@ -55,8 +55,9 @@ TEST_F(ConsoleKeys, ExtendedKeysPlainAndWithCtrl) {
     EXPECT_EQ(bytesOf(r.key), (Bytes{0, r.plain})) << static_cast<int>(r.key);
     EXPECT_EQ(bytesOf(r.key, kModCtrl), (Bytes{0, r.ctrl})) << static_cast<int>(r.key);
     // Shift changes nothing but Insert.
-    if (r.key != KeyId::Insert)
+    if (r.key != KeyId::Insert) {
       EXPECT_EQ(bytesOf(r.key, kModShift), (Bytes{0, r.plain})) << static_cast<int>(r.key);
+    }
   }
   EXPECT_EQ(bytesOf(KeyId::Insert, kModShift), (Bytes{0, 254}));
   EXPECT_EQ(bytesOf(KeyId::Insert, kModShift | kModCtrl), (Bytes{0, 255}));
