@@ -1,6 +1,7 @@
 // State shared by the radio program's operations, and small screen helpers.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ondaria {
@@ -18,5 +19,17 @@ AppState& appState();
 // Clears rows `row`…25 and leaves the cursor at column 1 of `row`; a row past
 // 25 only moves the cursor.
 void clearFromLine(int row);
+
+// One answer to a menu question ("Que deseja?"): the key read with echo, where
+// Up, Down and F9 open the option list through `chooseFromList` (which returns
+// an option letter or ESC). `titleSuffix` is the chosen item's text from the
+// character before its first "-" (" - folhear ..."), empty when the letter was
+// typed.
+struct MenuAnswer {
+  uint8_t character = 0;  // 0 for an extended key
+  uint8_t code = 0;       // the extended key's code
+  std::string titleSuffix;
+};
+MenuAnswer readMenuAnswer(char (*chooseFromList)());
 
 }  // namespace ondaria

@@ -21,9 +21,6 @@ namespace {
 constexpr uint8_t kEnter = 13;
 constexpr uint8_t kEsc = 27;
 constexpr uint8_t kKeyF1 = 59;
-constexpr uint8_t kKeyF9 = 67;
-constexpr uint8_t kKeyUp = 72;
-constexpr uint8_t kKeyDown = 80;
 constexpr int kTitleBackground = 1;
 constexpr int kPromptBackground = 4;
 constexpr int kMenuBackground = 5;
@@ -156,17 +153,9 @@ void favouritesMenu() {
     sayMessage("ODPROQUE", 0);
     setTextBackground(0);
 
-    const KeyEcho key = readCharEcho();
-    uint8_t c = key.character;
-    std::string suffix;
-    if (c == 0 && (key.code == kKeyUp || key.code == kKeyDown || key.code == kKeyF9)) {
-      c = static_cast<uint8_t>(chooseFavouritesOption());
-      if (c != kEsc) {
-        const std::string& text = chosenOptionText();
-        const size_t dash = text.find('-');
-        if (dash != std::string::npos) suffix = text.substr(dash == 0 ? 0 : dash - 1);
-      }
-    }
+    const MenuAnswer key = readMenuAnswer(chooseFavouritesOption);
+    const uint8_t c = key.character;
+    const std::string& suffix = key.titleSuffix;
     if (c == kEsc) {
       writeLine();
       writeLine();

@@ -28,9 +28,6 @@ namespace {
 
 constexpr uint8_t kEsc = 27;
 constexpr uint8_t kKeyF1 = 59;
-constexpr uint8_t kKeyF9 = 67;
-constexpr uint8_t kKeyUp = 72;
-constexpr uint8_t kKeyDown = 80;
 
 // Message keys of the main options, in menu order (matching kMainOptionLetters).
 constexpr std::array<std::string_view, 11> kMainOptionKeys = {
@@ -137,17 +134,9 @@ void mainMenu() {
     sayMessage("ODOQUE", 0);
     setTextBackground(0);
 
-    const KeyEcho key = readCharEcho();
-    uint8_t c = key.character;
-    std::string suffix;
-    if (c == 0 && (key.code == kKeyUp || key.code == kKeyDown || key.code == kKeyF9)) {
-      c = static_cast<uint8_t>(chooseMainOption());
-      if (c != kEsc) {
-        const std::string& text = chosenOptionText();
-        const size_t dash = text.find('-');
-        if (dash != std::string::npos) suffix = text.substr(dash == 0 ? 0 : dash - 1);
-      }
-    }
+    const MenuAnswer key = readMenuAnswer(chooseMainOption);
+    const uint8_t c = key.character;
+    const std::string& suffix = key.titleSuffix;
     if (c == kEsc) {
       writeLine();
       writeLine();
