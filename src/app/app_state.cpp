@@ -11,14 +11,6 @@ AppState& appState() {
   return state;
 }
 
-void clearFromLine(int row) {
-  for (int y = row; y <= kConsoleRows; ++y) {
-    gotoXY(1, y);
-    clearToEndOfLine();
-  }
-  gotoXY(1, row);
-}
-
 MenuAnswer readMenuAnswer(char (*chooseFromList)()) {
   constexpr uint8_t kEsc = 27, kKeyF9 = 67, kKeyUp = 72, kKeyDown = 80;
   const KeyEcho key = readCharEcho();

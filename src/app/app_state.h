@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "console/ui/ui_draw.h"  // clearFromLine, used by every screen of the program
+
 namespace ondaria {
 
 struct AppState {
@@ -15,10 +17,6 @@ struct AppState {
 };
 
 AppState& appState();
-
-// Clears rows `row`…25 and leaves the cursor at column 1 of `row`; a row past
-// 25 only moves the cursor.
-void clearFromLine(int row);
 
 // One answer to a menu question ("Que deseja?"): the key read with echo, where
 // Up, Down and F9 open the option list through `chooseFromList` (which returns

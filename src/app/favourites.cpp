@@ -34,8 +34,6 @@ constexpr size_t kMaxNumberDigits = 9;
 const std::string& listFile() { return appState().stationListPath; }
 std::string favouritesSection() { return std::string(kFavouritesSection); }
 
-uint8_t upperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
-
 std::string_view trimmed(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};

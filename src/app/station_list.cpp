@@ -27,8 +27,6 @@ constexpr int kPromptBackground = 4;
 
 const std::string& listFile() { return appState().stationListPath; }
 
-uint8_t upperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
-
 bool holdsLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }

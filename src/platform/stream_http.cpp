@@ -215,16 +215,7 @@ struct HttpStream::Transport {
       if (r >= 0) return static_cast<int>(r);
       return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -2 : -1;
     }
-    int r = SSL_read(ssl, buf, static_cast<int>(n));
-    if (r > 0) return r;
-    int e = SSL_get_error(ssl, r);
-    if (e == SSL_ERROR_WANT_READ) return -2;
-    if (e == SSL_ERROR_WANT_WRITE) {
-      wantWrite = true;
-      return -2;
-    }
-    ERR_clear_error();
-    return e == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+    return tlsResult(SSL_read(ssl, buf, static_cast<int>(n)), true);
   }
   int send(const uint8_t* buf, size_t n) {
     wantWrite = false;
@@ -233,16 +224,20 @@ struct HttpStream::Transport {
       if (r >= 0) return static_cast<int>(r);
       return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -2 : -1;
     }
-    int r = SSL_write(ssl, buf, static_cast<int>(n));
+    return tlsResult(SSL_write(ssl, buf, static_cast<int>(n)), false);
+  }
+  // The result of an SSL_read/SSL_write call in the terms of recv/send above;
+  // a clean close counts as the end of the stream only when reading.
+  int tlsResult(int r, bool reading) {
     if (r > 0) return r;
-    int e = SSL_get_error(ssl, r);
+    const int e = SSL_get_error(ssl, r);
     if (e == SSL_ERROR_WANT_READ) return -2;
     if (e == SSL_ERROR_WANT_WRITE) {
       wantWrite = true;
       return -2;
     }
     ERR_clear_error();
-    return -1;
+    return reading && e == SSL_ERROR_ZERO_RETURN ? 0 : -1;
   }
   bool hasPending() const { return ssl && SSL_pending(ssl) > 0; }
   short events() const { return wantWrite ? POLLOUT : POLLIN; }

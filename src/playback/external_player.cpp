@@ -44,14 +44,6 @@ ExternalState& external() {
   return state;
 }
 
-bool isBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string trimmed(std::string_view s) {
-  size_t a = 0, b = s.size();
-  while (a < b && isBlankOrControl(s[a])) ++a;
-  while (b > a && isBlankOrControl(s[b - 1])) --b;
-  return std::string(s.substr(a, b - a));
-}
 
 bool isExecutable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
 
@@ -159,12 +151,12 @@ void parseStreamLine(std::string_view text) {
       field->clear();
       continue;
     }
-    *field = trimmed(std::string_view(rest).substr(0, comma));
+    *field = trimmedText(std::string_view(rest).substr(0, comma));
     rest.erase(0, comma + 1);
   }
   // "128 kb/s": up to the character after the first "s".
   const size_t s = rest.find('s');
-  p.bitRate = trimmed(std::string_view(rest).substr(0, s == std::string::npos ? 1 : s + 2));
+  p.bitRate = trimmedText(std::string_view(rest).substr(0, s == std::string::npos ? 1 : s + 2));
 }
 
 const StreamParameters& streamParameters() { return external().parameters; }

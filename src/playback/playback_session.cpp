@@ -57,26 +57,11 @@ constexpr std::string_view kOptionMessages[] = {"ODOPCSAO", "ODESPACO", "ODOPNOM
                                                 "ODOPVOL",  "ODOPPARM", "ODOPENDR",
                                                 "ODOPPROX", "ODOPANT",  "ODOPESC"};
 
-// Clears rows `row`...25 and leaves the cursor at column 1 of `row`.
-void clearRowsFrom(int row) {
-  for (int r = row; r <= kConsoleRows; ++r) {
-    gotoXY(1, r);
-    clearToEndOfLine();
-  }
-  gotoXY(1, row);
-}
-
-std::string trimmedBlanks(std::string_view s) {
-  size_t a = 0, b = s.size();
-  while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-  while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-  return std::string(s.substr(a, b - a));
-}
 
 // A whole number with an optional sign, blanks around it allowed; far too
 // large values saturate (they are clamped anyway).
 bool parseWholeNumber(std::string_view text, long long& value) {
-  const std::string t = trimmedBlanks(text);
+  const std::string t = trimmedText(text);
   size_t i = 0;
   bool negative = false;
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
@@ -126,7 +111,7 @@ class Session {
 int Session::run() {
   if (!loadProgrammeList(address_, list_)) return kResultFileOpen;
   setLastShownTitle(kNoTitleShown);
-  clearRowsFrom(whereY());
+  clearFromLine(whereY());
   if (count() > 1) {
     sayMessage("ODNPROG", 0);
     writeNumberSpoken(count());
@@ -181,7 +166,7 @@ void Session::handleKey() {
   writeLine();
   gotoXY(1, kTitleRow);
   clearToEndOfLine();
-  clearRowsFrom(kOutputRow);
+  clearFromLine(kOutputRow);
   const bool extended = k == 0;
   const uint8_t code = extended ? readKey() : upperAscii(k);
   switch (sessionKeyAction(extended, code)) {
@@ -264,15 +249,15 @@ int playAddress(const std::string& address) {
 }
 
 std::string shortNameOf(std::string_view entry) {
-  std::string name = trimmedBlanks(entry);
+  std::string name = trimmedText(entry);
   const size_t slash = name.rfind('/');
   if (slash != std::string::npos) name.erase(0, slash + 1);
   if (!name.empty() && name[0] == ';') name.erase(0, 1);
-  return trimmedBlanks(name);
+  return trimmedText(name);
 }
 
 std::string showShortName(const std::string& entry, int index, int count) {
-  clearRowsFrom(kShortNameRow);
+  clearFromLine(kShortNameRow);
   const std::string name = shortNameOf(entry);
   setTextColor(14);
   if (count < 2) {

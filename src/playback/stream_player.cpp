@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "console/core/console.h"
+#include "console/ui/ui_draw.h"
 #include "net/http_download.h"
 #include "platform/codepage.h"
 #include "platform/stream_engine.h"
@@ -39,14 +40,6 @@ constexpr size_t kHeaderValueMax = 999;
 
 constexpr uint64_t kNotAvailable = ~uint64_t{0};
 
-bool isBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string trimmed(std::string_view s) {
-  size_t a = 0, b = s.size();
-  while (a < b && isBlankOrControl(s[a])) ++a;
-  while (b > a && isBlankOrControl(s[b - 1])) --b;
-  return std::string(s.substr(a, b - a));
-}
 
 std::string upperAscii(std::string_view s) {
   std::string out(s);
@@ -142,13 +135,13 @@ std::vector<std::string> playlistEntries(const std::vector<std::string>& lines,
   const bool pls = upperAscii(kind) == ".PLS";
   std::vector<std::string> entries;
   for (const std::string& raw : lines) {
-    std::string line = trimmed(raw);
+    std::string line = trimmedText(raw);
     if (pls) {
       if (upperAscii(std::string_view(line).substr(0, 4)) != "FILE") continue;
       const size_t equals = line.find('=');
       // "File1" without "=" or without an address names nothing to play.
       if (equals == std::string::npos) continue;
-      line = trimmed(std::string_view(line).substr(equals + 1));
+      line = trimmedText(std::string_view(line).substr(equals + 1));
     } else if (!line.empty() && line[0] == '#') {
       continue;
     }

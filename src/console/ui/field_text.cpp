@@ -96,19 +96,25 @@ bool FieldText::deleteAt(int p, uint8_t& removed) {
   return true;
 }
 
+int FieldText::pastWordAndBlanks(int i) const {
+  // A run of digits, or one character and the word letters after it, then the
+  // blanks that follow.
+  const int n = maxLength();
+  const uint8_t c = static_cast<uint8_t>(text_[i]);
+  if (isDigitByte(c)) {
+    while (i < n && isDigitByte(static_cast<uint8_t>(text_[i]))) ++i;
+  } else if (c != kBlank) {
+    ++i;
+    while (i < n && isWordLetter(static_cast<uint8_t>(text_[i]))) ++i;
+  }
+  while (i < n && text_[i] == kBlank) ++i;
+  return i;
+}
+
 WordMove FieldText::nextWord() const {
   const int n = maxLength();
   int i = pos - 1;  // 0-based index of the character under the cursor
-  if (i < n) {
-    const uint8_t c = static_cast<uint8_t>(text_[i]);
-    if (isDigitByte(c)) {
-      while (i < n && isDigitByte(static_cast<uint8_t>(text_[i]))) ++i;
-    } else if (c != kBlank) {
-      ++i;
-      while (i < n && isWordLetter(static_cast<uint8_t>(text_[i]))) ++i;
-    }
-    while (i < n && text_[i] == kBlank) ++i;
-  }
+  if (i < n) i = pastWordAndBlanks(i);
   // After skipping the blanks, any index inside the text is a non-blank.
   if (i < n) return {i + 1, false};
   return {endOfText(), true};
@@ -136,14 +142,7 @@ int FieldText::wordDeletionLength(int from) const {
   const int n = maxLength();
   int i = from - 1;
   if (i < 0 || i >= n) return 0;
-  const uint8_t c = static_cast<uint8_t>(text_[i]);
-  if (isDigitByte(c)) {
-    while (i < n && isDigitByte(static_cast<uint8_t>(text_[i]))) ++i;
-  } else if (c != kBlank) {
-    ++i;
-    while (i < n && isWordLetter(static_cast<uint8_t>(text_[i]))) ++i;
-  }
-  while (i < n && text_[i] == kBlank) ++i;
+  i = pastWordAndBlanks(i);
   // With no word after it, stop at the end of the text: the padding blanks
   // beyond it are not worth deleting (each deletion is spoken).
   const int stop = i < n ? i + 1 : std::max(endOfText(), from);

@@ -97,6 +97,8 @@ class FieldText {
   void paste(std::string_view pasted);
 
  private:
+  // Index just past the word (or digit run) starting at 0-based i and its blanks.
+  int pastWordAndBlanks(int i) const;
   std::string text_;
 };
 

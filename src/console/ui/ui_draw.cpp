@@ -34,4 +34,19 @@ uint8_t upperAscii(uint8_t c) {
   return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 'a' + 'A') : c;
 }
 
+std::string trimmedText(std::string_view text) {
+  size_t a = 0, b = text.size();
+  while (a < b && static_cast<unsigned char>(text[a]) <= ' ') ++a;
+  while (b > a && static_cast<unsigned char>(text[b - 1]) <= ' ') --b;
+  return std::string(text.substr(a, b - a));
+}
+
+void clearFromLine(int row) {
+  for (int y = row; y <= kConsoleRows; ++y) {
+    gotoXY(1, y);
+    clearToEndOfLine();
+  }
+  gotoXY(1, row);
+}
+
 }  // namespace ondaria

@@ -24,4 +24,11 @@ void applyAttribute(uint8_t attr);
 // A-Z upper-cased, every other byte unchanged.
 uint8_t upperAscii(uint8_t c);
 
+// The text without blanks and control bytes at either end.
+std::string trimmedText(std::string_view text);
+
+// Clears rows `row`…25 and leaves the cursor at column 1 of `row`; a row past
+// 25 only moves the cursor. Used to wipe the lower part of the screen.
+void clearFromLine(int row);
+
 }  // namespace ondaria
