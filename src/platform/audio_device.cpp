@@ -12,12 +12,42 @@ namespace platform {
 
 namespace {
 
+int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 struct DeviceState {
+  // Lock order: deviceMutex, then the SDL device lock, then renderMutex, then a
+  // source's mutex. The audio thread takes only the last two, so whoever holds
+  // deviceMutex (and nothing after it) may close the device, which waits for
+  // the audio thread to finish.
+  std::mutex deviceMutex;
+  // Guarded by deviceMutex.
   SDL_AudioDeviceID device = 0;
   bool triedOpen = false;
   bool openResult = false;
   bool subsystemInit = false;
-  std::string deviceName;
+  std::string deviceName;  // the name the device was actually opened with
+  // Mirrors of the above for lock-free readers; written under deviceMutex.
+  std::atomic<bool> isOpen{false};
+  std::atomic<int> bufferFrames{kDeviceBufferFrames};
+  // False on SDL's disk driver: it records into a file that each open starts
+  // over, so a reopen would throw the recording away.
+  std::atomic<bool> mayRelax{false};
+  // True while the device is relaxed or a relax is being decided. A foreground
+  // producer stamps lastForegroundMs and then reads this; the relaxing thread
+  // sets this and then reads the stamp: one of them sees the other, so audio
+  // queued at the same moment as a relax never plays at the long period.
+  std::atomic<bool> notTight{false};
+  std::atomic<int64_t> relaxedAtMs{0};
+
+  // Recorded by the mixer for audioMaintain.
+  std::atomic<int64_t> lastForegroundMs{0};  // a foreground source last had sound
+  std::atomic<bool> backgroundActive{false};
+  std::atomic<int> relaxDelayMs{2000};
+
   // Guarded by the SDL device lock while the device is open, and by renderMutex
   // always (audioRender without a device, add/remove).
   std::vector<std::shared_ptr<AudioSource>> sources;
@@ -36,11 +66,13 @@ DeviceState& state() {
   return s;
 }
 
-// Runs `fn` with both the SDL device lock (when open) and the render mutex
-// held, so neither the callback nor audioRender is mixing meanwhile.
+// Runs `fn` with the device mutex, the SDL device lock (when open) and the
+// render mutex held, so neither the callback nor audioRender is mixing
+// meanwhile and the device is not reopened under it.
 template <typename Fn>
 void withMixerLocked(Fn fn) {
   DeviceState& s = state();
+  std::lock_guard<std::mutex> deviceLock(s.deviceMutex);
   if (s.device != 0) SDL_LockAudioDevice(s.device);
   {
     std::lock_guard<std::mutex> lock(s.renderMutex);
@@ -53,7 +85,14 @@ void withMixerLocked(Fn fn) {
 void mixLocked(float* out, int frames) {
   DeviceState& s = state();
   std::fill(out, out + static_cast<size_t>(frames) * 2, 0.0f);
-  for (const auto& source : s.sources) source->mixInto(out, frames);
+  bool foreground = false;
+  bool background = false;
+  for (const auto& source : s.sources) {
+    if (source->active()) (source->background() ? background : foreground) = true;
+    source->mixInto(out, frames);
+  }
+  if (foreground) s.lastForegroundMs.store(steadyMs(), std::memory_order_relaxed);
+  s.backgroundActive.store(background, std::memory_order_relaxed);
   float peak = 0;
   int firstAudible = -1;
   for (int i = 0; i < frames * 2; ++i) {
@@ -92,12 +131,12 @@ bool initAudioSubsystem(const char* driver) {
   return ok;
 }
 
-SDL_AudioDeviceID openDevice(const std::string& name) {
+SDL_AudioDeviceID openDevice(const std::string& name, int frames) {
   SDL_AudioSpec want{};
   want.freq = kMixRate;
   want.format = AUDIO_F32SYS;
   want.channels = 2;
-  want.samples = kDeviceBufferFrames;
+  want.samples = static_cast<Uint16>(frames);
   want.callback = audioCallback;
   SDL_AudioSpec have{};
   // No changes allowed: SDL converts when the hardware differs, so the mixer
@@ -105,10 +144,65 @@ SDL_AudioDeviceID openDevice(const std::string& name) {
   return SDL_OpenAudioDevice(name.empty() ? nullptr : name.c_str(), 0, &want, &have, 0);
 }
 
+// Opens `name` (or, failing that, the default device) at `frames`; records the
+// name that worked. The caller holds deviceMutex.
+SDL_AudioDeviceID openNamedOrDefault(DeviceState& s, const std::string& name, int frames) {
+  SDL_AudioDeviceID id = openDevice(name, frames);
+  if (id != 0) {
+    s.deviceName = name;
+  } else if (!name.empty()) {
+    id = openDevice({}, frames);
+    if (id != 0) s.deviceName.clear();
+  }
+  return id;
+}
+
+// Closes the device and opens the same output at `frames`; if that fails, at
+// the size it had; if that fails too, the device stays closed. The caller holds
+// deviceMutex and no other lock of this module or of a source.
+void reopenLocked(DeviceState& s, int frames) {
+  if (s.device == 0) return;
+  const int previous = s.bufferFrames.load();
+  SDL_CloseAudioDevice(s.device);  // waits for a running callback
+  s.device = openDevice(s.deviceName, frames);
+  if (s.device == 0) {
+    frames = previous;
+    s.device = openDevice(s.deviceName, frames);
+  }
+  if (s.device == 0) {
+    s.isOpen.store(false);
+    s.openResult = false;
+    s.bufferFrames.store(kDeviceBufferFrames);
+    s.notTight.store(false);
+    return;
+  }
+  s.bufferFrames.store(frames);
+  SDL_PauseAudioDevice(s.device, 0);
+}
+
+// Makes a relaxed device tight again (no-op when it is tight or closed).
+void tighten() {
+  DeviceState& s = state();
+  std::lock_guard<std::mutex> lock(s.deviceMutex);
+  if (s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames) {
+    reopenLocked(s, kDeviceBufferFrames);
+  }
+  s.notTight.store(s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames);
+}
+
+// Foreground audio is about to be queued: stamp it, and make the device tight
+// first when it is relaxed (or being relaxed right now).
+void foregroundArrives() {
+  DeviceState& s = state();
+  s.lastForegroundMs.store(steadyMs());
+  if (s.notTight.load()) tighten();
+}
+
 }  // namespace
 
 bool audioOpen(const std::string& deviceName) {
   DeviceState& s = state();
+  std::lock_guard<std::mutex> lock(s.deviceMutex);
   if (s.triedOpen) return s.openResult;
   s.triedOpen = true;
   const char* env = std::getenv("SDL_AUDIODRIVER");
@@ -116,16 +210,14 @@ bool audioOpen(const std::string& deviceName) {
     // The user (or the test environment) chose the driver: that one only.
     if (initAudioSubsystem(nullptr)) {
       s.subsystemInit = true;
-      s.device = openDevice(deviceName);
-      if (s.device == 0 && !deviceName.empty()) s.device = openDevice({});
+      s.device = openNamedOrDefault(s, deviceName, kDeviceBufferFrames);
     }
   } else {
     // SDL on its own would settle for ALSA, whose open fails on a machine
     // without a sound card even when a sound server runs; try the servers first.
     for (const char* driver : {"pulseaudio", "pipewire", "alsa"}) {
       if (!initAudioSubsystem(driver)) continue;
-      s.device = openDevice(deviceName);
-      if (s.device == 0 && !deviceName.empty()) s.device = openDevice({});
+      s.device = openNamedOrDefault(s, deviceName, kDeviceBufferFrames);
       if (s.device != 0) {
         s.subsystemInit = true;
         break;
@@ -135,7 +227,13 @@ bool audioOpen(const std::string& deviceName) {
   }
   s.openResult = s.device != 0;
   if (s.openResult) {
-    s.deviceName = deviceName;
+    s.bufferFrames.store(kDeviceBufferFrames);
+    s.notTight.store(false);
+    // Nothing has been silent for the relax delay yet.
+    s.lastForegroundMs.store(steadyMs());
+    const char* driver = SDL_GetCurrentAudioDriver();
+    s.mayRelax.store(driver == nullptr || std::strcmp(driver, "disk") != 0);
+    s.isOpen.store(true);
     SDL_PauseAudioDevice(s.device, 0);
     // At exit the device thread must stop before any module state a source
     // reads is destroyed; handlers registered now run before the destructors
@@ -151,10 +249,14 @@ bool audioOpen(const std::string& deviceName) {
 
 void audioClose() {
   DeviceState& s = state();
+  std::lock_guard<std::mutex> lock(s.deviceMutex);
   if (s.device != 0) {
     SDL_CloseAudioDevice(s.device);  // waits for a running callback
     s.device = 0;
   }
+  s.isOpen.store(false);
+  s.bufferFrames.store(kDeviceBufferFrames);
+  s.notTight.store(false);
   if (s.subsystemInit) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     s.subsystemInit = false;
@@ -163,11 +265,11 @@ void audioClose() {
   s.openResult = false;
 }
 
-bool audioIsOpen() { return state().device != 0; }
+bool audioIsOpen() { return state().isOpen.load(); }
 
-int audioRate() { return state().device != 0 ? kMixRate : 0; }
+int audioRate() { return state().isOpen.load() ? kMixRate : 0; }
 
-int audioBufferFrames() { return kDeviceBufferFrames; }
+int audioBufferFrames() { return state().bufferFrames.load(); }
 
 std::vector<std::string> audioOutputNames() {
   std::vector<std::string> names;
@@ -195,16 +297,55 @@ void audioAddSource(std::shared_ptr<AudioSource> source) {
 }
 
 void audioRemoveSource(const AudioSource* source) {
+  DeviceState& s = state();
   std::shared_ptr<AudioSource> released;  // destroyed after the locks are gone
   withMixerLocked([&] {
-    auto& list = state().sources;
+    auto& list = s.sources;
     auto it = std::find_if(list.begin(), list.end(),
                            [&](const auto& p) { return p.get() == source; });
     if (it != list.end()) {
       released = std::move(*it);
       list.erase(it);
     }
+    bool background = false;
+    for (const auto& p : list) background = background || (p->background() && p->active());
+    s.backgroundActive.store(background);
   });
+  // The last stream gone: menus and speech must be quick again at once.
+  if (s.notTight.load() && !s.backgroundActive.load()) tighten();
+}
+
+void audioMaintain() {
+  DeviceState& s = state();
+  if (!s.isOpen.load() || !s.mayRelax.load()) return;
+  if (s.notTight.load()) {
+    // Relaxed: tight again once no stream has sound, or when foreground audio
+    // played anyway (a foreground source resumed rather than fed).
+    if (!s.backgroundActive.load() || s.lastForegroundMs.load() > s.relaxedAtMs.load()) tighten();
+    return;
+  }
+  const int64_t delay = s.relaxDelayMs.load();
+  if (!s.backgroundActive.load() || steadyMs() - s.lastForegroundMs.load() < delay) return;
+
+  std::lock_guard<std::mutex> lock(s.deviceMutex);
+  if (s.device == 0 || s.bufferFrames.load() != kDeviceBufferFrames) return;
+  s.notTight.store(true);
+  // Read after announcing the relax (see notTight): a producer that stamped
+  // before this point is seen here; one that stamps later sees notTight and
+  // waits on deviceMutex to make the device tight again.
+  const int64_t last = s.lastForegroundMs.load();
+  const int64_t now = steadyMs();
+  if (now - last < delay || !s.backgroundActive.load()) {
+    s.notTight.store(false);
+    return;
+  }
+  s.relaxedAtMs.store(now);
+  reopenLocked(s, kRelaxedBufferFrames);
+  s.notTight.store(s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames);
+}
+
+void setAudioRelaxDelay(std::chrono::milliseconds delay) {
+  state().relaxDelayMs.store(static_cast<int>(std::max<int64_t>(0, delay.count())));
 }
 
 void audioRender(float* out, int frames) {
@@ -339,6 +480,9 @@ std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat&
 }
 
 uint64_t PcmQueueSource::queue(const void* data, size_t bytes, const PcmFormat& format) {
+  // Before any lock of this source: a reopen waits for the audio thread, which
+  // may be mixing this very source.
+  if (!background_.load()) foregroundArrives();
   std::lock_guard<std::mutex> producer(queueMutex_);
   std::vector<float> frames = convertToMix(data, bytes, format, &carry_);
   if (frames.empty()) return 0;
@@ -350,12 +494,14 @@ uint64_t PcmQueueSource::queue(const void* data, size_t bytes, const PcmFormat& 
   pendingFrames_ += count;
   loop_.clear();
   loopPos_ = 0;
+  hasSound_.store(true);
   return ++queued_;
 }
 
 bool PcmQueueSource::loop(const void* data, size_t bytes, const PcmFormat& format) {
   std::vector<float> frames = convertToMix(data, bytes, format);
   if (frames.empty()) return false;
+  if (!background_.load()) foregroundArrives();
   std::deque<Buffer> dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -364,6 +510,7 @@ bool PcmQueueSource::loop(const void* data, size_t bytes, const PcmFormat& forma
     pendingFrames_ = 0;
     loop_.swap(frames);
     loopPos_ = 0;
+    hasSound_.store(true);
   }
   std::lock_guard<std::mutex> producer(queueMutex_);
   carry_ = PcmResampleState{};
@@ -380,6 +527,7 @@ void PcmQueueSource::flush() {
     loopPos_ = 0;
     pendingFrames_ = 0;
     done_.fetch_add(dropped.size());
+    hasSound_.store(false);
   }
   std::lock_guard<std::mutex> producer(queueMutex_);
   carry_ = PcmResampleState{};
@@ -387,6 +535,13 @@ void PcmQueueSource::flush() {
 
 void PcmQueueSource::setPaused(bool paused) { paused_.store(paused); }
 bool PcmQueueSource::paused() const { return paused_.load(); }
+
+void PcmQueueSource::setBackground(bool background) { background_.store(background); }
+bool PcmQueueSource::background() const { return background_.load(std::memory_order_relaxed); }
+
+bool PcmQueueSource::active() const {
+  return hasSound_.load(std::memory_order_relaxed) && !paused_.load(std::memory_order_relaxed);
+}
 
 void PcmQueueSource::setVolume(float volume) {
   // A NaN or negative factor would corrupt or invert the mix.
@@ -445,6 +600,7 @@ void PcmQueueSource::mixInto(float* out, int frames) {
       written += static_cast<int>(take);
     }
   }
+  if (queue_.empty() && loop_.empty()) hasSound_.store(false, std::memory_order_relaxed);
 }
 
 }  // namespace platform

@@ -2,15 +2,37 @@
 //
 // Everything audible (tones, wave output, speech servers, each stream) is an
 // AudioSource attached to this one device. One device, not one per user, because
-// SDL's dummy driver opens only one and because a single small device buffer
-// keeps the delay between a key press and silence short.
+// SDL's dummy and disk drivers open only one output at a time and because a
+// single small device buffer keeps the delay between a key press and silence
+// short.
+//
+// The device buffer has two sizes. It is tight (kDeviceBufferFrames) whenever
+// speech, tones or wave output play, so a key cuts or starts them within a few
+// milliseconds. While only background sources (streams) have sound and no
+// foreground source has had anything to play for the relax delay, audioMaintain
+// reopens the device with kRelaxedBufferFrames: the audio thread then wakes
+// about 23 times a second instead of 190, which is most of what playing a
+// stream costs. Foreground audio arriving on a relaxed device reopens it tight
+// before that audio is queued. SDL cannot resize an open device, so each change
+// closes and reopens it: the sources keep everything they have queued, only
+// what SDL had already taken from them (a period or two) is lost. The trade-off is a
+// short gap in the stream when speech starts during playback, in exchange for
+// eight times fewer wake-ups while the user just listens. Another cost: closing
+// the relaxed device takes SDL about three long periods (some 125 ms), which
+// the first foreground sound after a relaxed stretch waits for. SDL's disk
+// driver records into a file that each open starts over, so on it the device
+// never relaxes.
 //
 // Device format: 32-bit float, 2 channels interleaved (L, R), at audioRate()
 // frames per second. Sources produce that format; PcmQueueSource (below)
 // converts and resamples other formats for them.
 //
 // Threads: audioOpen/audioClose/audioAddSource/audioRemoveSource are called from
-// the main thread. AudioSource::mixInto runs on SDL's audio thread.
+// the main thread; audioMaintain from any thread but the audio thread (stream
+// channel threads call it). AudioSource::mixInto runs on SDL's audio thread. A
+// device mutex orders every change of the device; the audio thread takes only
+// the mixer's own mutex and the sources' short locks, so a reopen never waits
+// for anything the audio thread holds.
 #pragma once
 
 #include <atomic>
@@ -33,6 +55,14 @@ class AudioSource {
   // stereo float, nominal range -1…1). Must not block on the main thread,
   // allocate, or take locks held for long.
   virtual void mixInto(float* out, int frames) = 0;
+
+  // Background sources (streams) let the device relax its buffer while only
+  // they play; foreground sources (speech, tones, wave output) keep it tight.
+  virtual bool background() const { return false; }
+  // True while the source has something to play right now. Called by the mixer
+  // on the audio thread before each buffer: must be cheap and take no lock. A
+  // source that cannot tell counts as always playing.
+  virtual bool active() const { return true; }
 };
 
 // Opens the device (once; later calls return the earlier result). An empty
@@ -43,7 +73,7 @@ bool audioOpen(const std::string& deviceName = {});
 void audioClose();
 bool audioIsOpen();
 int audioRate();          // device frames per second (0 when closed)
-int audioBufferFrames();  // device buffer size in frames
+int audioBufferFrames();  // current device buffer size in frames (tight or relaxed)
 
 // Names of the output devices SDL reports (may be empty).
 std::vector<std::string> audioOutputNames();
@@ -51,7 +81,21 @@ std::vector<std::string> audioOutputNames();
 // Attaches a source; it is mixed from the next device buffer on.
 void audioAddSource(std::shared_ptr<AudioSource> source);
 // Detaches a source; on return its mixInto is not running and will not run again.
+// When no attached background source has sound any more, a relaxed device is
+// made tight again before returning.
 void audioRemoveSource(const AudioSource* source);
+
+// Adapts the device buffer to what plays: relaxes it when a background source
+// has sound and no foreground source has had any for the relax delay; makes it
+// tight again when no background source has sound (or foreground audio played
+// meanwhile). Cheap when nothing changes (a few atomic reads); a change closes
+// and reopens the device in the calling thread. Never call it from the audio
+// thread or from an observer.
+void audioMaintain();
+
+// How long foreground sources must have been silent before the device relaxes
+// (2000 ms by default; tests shorten it).
+void setAudioRelaxDelay(std::chrono::milliseconds delay);
 
 // ---------------------------------------------------------------------------
 // Additions: the mixer's fixed rate, rendering without a device, an observer
@@ -62,11 +106,16 @@ void audioRemoveSource(const AudioSource* source);
 // native rate of nearly every current sound server, so usually nothing converts.
 constexpr int kMixRate = 48000;
 
-// Frames of one device buffer. 256 frames at 48 kHz are 5.3 ms: a cut made on
-// the main thread reaches the speaker after at most one buffer already handed
-// over plus the one being filled (about 11 ms), inside the 20 ms a cut may take,
-// while a callback every 5 ms costs next to nothing.
+// Frames of one device buffer while anything but streams plays (the tight
+// size, and the size the device opens with). 256 frames at 48 kHz are 5.3 ms: a
+// cut made on the main thread reaches the speaker after at most one buffer
+// already handed over plus the one being filled (about 11 ms), inside the 20 ms
+// a cut may take.
 constexpr int kDeviceBufferFrames = 256;
+
+// Frames of one device buffer while only streams play (42.7 ms): the audio
+// thread wakes about 23 times a second instead of about 190.
+constexpr int kRelaxedBufferFrames = 2048;
 
 // Mixes the attached sources into `out` (interleaved stereo float, `frames`
 // frames; zeroed first, result clipped to -1…1) exactly as the device callback
@@ -131,7 +180,10 @@ std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat&
 //
 // Threads: every member may be called from any thread (the stream decoder
 // feeds from its own thread, the main thread cuts). A short mutex guards the
-// queue; conversion happens outside it. mixInto is the audio thread's.
+// queue; conversion happens outside it. mixInto is the audio thread's. queue and
+// loop on a foreground source may reopen a relaxed device first (see the top of
+// this file), so they must not be called while holding a lock the audio thread
+// or an audio observer takes.
 class PcmQueueSource : public AudioSource {
  public:
   PcmQueueSource() = default;
@@ -153,6 +205,13 @@ class PcmQueueSource : public AudioSource {
   // Stops and resumes consumption without dropping anything (stream pause).
   void setPaused(bool paused);
   bool paused() const;
+
+  // Marks the source as background (a stream) or foreground (the default).
+  // Set it before the source receives audio.
+  void setBackground(bool background);
+  bool background() const override;
+  // Has queued frames or a loop, and is not paused. Lock-free.
+  bool active() const override;
 
   // Volume factor applied while mixing: 0 silent, 1 unchanged (up to 4).
   void setVolume(float volume);
@@ -185,6 +244,8 @@ class PcmQueueSource : public AudioSource {
   std::atomic<uint64_t> done_{0};
   std::atomic<float> volume_{1.0f};
   std::atomic<bool> paused_{false};
+  std::atomic<bool> background_{false};
+  std::atomic<bool> hasSound_{false};  // queue or loop not empty; written under mutex_
 };
 
 }  // namespace platform

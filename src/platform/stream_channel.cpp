@@ -100,7 +100,9 @@ void quietCodecLog() { av_log_set_level(std::getenv("ONDARIA_STREAM_DEBUG") ? AV
 
 StreamChannel::StreamChannel(uint32_t handle, const ChannelSetup& setup)
     : handle_(handle), setup_(setup), out_(std::make_shared<PcmQueueSource>()) {
-  // A new stream is silent until it is played.
+  // A new stream is silent until it is played. Streams are background sound:
+  // while only they play, the device may use its long buffer.
+  out_->setBackground(true);
   out_->setPaused(!isDecodeChannel());
   out_->setVolume(setup.volume);
   targetFrames_ = static_cast<size_t>(kMixRate) * kQueueAheadMs / 1000;
@@ -524,6 +526,7 @@ void StreamChannel::run() {
     if (http_ && !hls_ && http_->connected()) busy = http_->pump(0) > 0;
     if (!decodeEnded_.load() && (isDecodeChannel() || started_.load())) busy = decodeSome() || busy;
     serviceEvents();
+    audioMaintain();
     if (abort_.load()) break;
     if (endReported_ && (setup_.flags & STREAM_AUTOFREE)) {
       if (onAutoFree_) onAutoFree_(*this);

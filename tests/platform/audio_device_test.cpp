@@ -6,12 +6,15 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 namespace platform {
@@ -264,6 +267,282 @@ TEST_F(MixerTest, ProducerThreadAndCuttingThreadDoNotRace) {
   EXPECT_EQ(s->pendingFrames(), 0u);
 }
 
+// The device on SDL's dummy driver, with the relax delay shortened: which
+// buffer size it runs at depends on what plays.
+class DeviceBufferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    audioClose();
+    ASSERT_TRUE(audioOpen());
+    ASSERT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+    setAudioRelaxDelay(std::chrono::milliseconds(100));
+    setAudioObserver([this](const AudioBlockReport& r) {
+      if (r.frames == kRelaxedBufferFrames) relaxedBlocks_.fetch_add(1);
+      if (r.frames == kDeviceBufferFrames) tightBlocks_.fetch_add(1);
+      if (r.firstAudible >= 0) {
+        audibleFrames_.fetch_add(static_cast<uint64_t>(r.frames));
+        if (r.frames == kRelaxedBufferFrames) audibleRelaxedBlocks_.fetch_add(1);
+        if (r.frames == kDeviceBufferFrames) audibleTightBlocks_.fetch_add(1);
+      } else {
+        silentBlocks_.fetch_add(1);
+      }
+    });
+  }
+  void TearDown() override {
+    setAudioObserver(nullptr);
+    for (auto& s : attached_) audioRemoveSource(s.get());
+    setAudioRelaxDelay(std::chrono::milliseconds(2000));
+    audioClose();
+  }
+  std::shared_ptr<PcmQueueSource> attach(bool background) {
+    auto s = std::make_shared<PcmQueueSource>();
+    s->setBackground(background);
+    audioAddSource(s);
+    attached_.push_back(s);
+    return s;
+  }
+  // Queues `ms` milliseconds of a constant, audible sound.
+  static void feed(PcmQueueSource& s, int ms, float level = 0.25f) {
+    auto v = constant(static_cast<size_t>(kMixRate) * ms / 1000, level, level);
+    s.queue(v.data(), v.size() * sizeof(float), kF32Stereo48);
+  }
+  // Runs the maintenance every few ms (as a stream channel does) until `done`
+  // holds or `limit` passes; returns whether it held.
+  template <typename Pred>
+  static bool maintainUntil(Pred done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      audioMaintain();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  // Waits until the device has mixed `blocks` more buffers of the counter.
+  static bool waitBlocks(const std::atomic<int>& counter, int blocks) {
+    int target = counter.load() + blocks;
+    for (int i = 0; i < 2000 && counter.load() < target; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return counter.load() >= target;
+  }
+  bool relaxed() const { return audioBufferFrames() == kRelaxedBufferFrames; }
+
+  std::vector<std::shared_ptr<PcmQueueSource>> attached_;
+  std::atomic<int> relaxedBlocks_{0}, tightBlocks_{0}, silentBlocks_{0};
+  std::atomic<int> audibleRelaxedBlocks_{0}, audibleTightBlocks_{0};
+  std::atomic<uint64_t> audibleFrames_{0};
+};
+
+TEST_F(DeviceBufferTest, StreamAloneRelaxesAfterTheDelayAndSpeechTightensAtOnce) {
+  auto stream = attach(true);
+  auto speech = attach(false);  // attached but silent, as between utterances
+  feed(*stream, 20000);
+  // With a delay that cannot pass, maintenance keeps the short buffer.
+  setAudioRelaxDelay(std::chrono::hours(1));
+  ASSERT_TRUE(waitBlocks(audibleTightBlocks_, 20));
+  for (int i = 0; i < 20; ++i) {
+    audioMaintain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  EXPECT_EQ(relaxedBlocks_.load(), 0);
+
+  setAudioRelaxDelay(std::chrono::milliseconds(100));
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  EXPECT_TRUE(audioIsOpen());
+  EXPECT_EQ(audioRate(), kMixRate);
+  // The stream goes on playing, now in long buffers.
+  EXPECT_TRUE(waitBlocks(audibleRelaxedBlocks_, 3));
+
+  // Speech queued on the relaxed device: on return the device is tight again,
+  // so the utterance goes out at the short period.
+  auto start = std::chrono::steady_clock::now();
+  feed(*speech, 50, 0.5f);
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::printf("[ figures ] foreground queue() on the relaxed device took %.1f ms (reopen)\n", ms);
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  int tightBefore = audibleTightBlocks_.load();
+  for (int i = 0; i < 400 && speech->busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_FALSE(speech->busy());
+  EXPECT_GT(audibleTightBlocks_.load(), tightBefore);
+  // Right after speech the delay starts again: no relax before it has passed.
+  audioMaintain();
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  // A loop (the console's tone) on a foreground source tightens too.
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  const float tone[] = {0.1f, 0.1f, -0.1f, -0.1f};
+  ASSERT_TRUE(speech->loop(tone, sizeof tone, kF32Stereo48));
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  speech->flush();
+}
+
+TEST_F(DeviceBufferTest, BusyForegroundKeepsTheShortBuffer) {
+  auto stream = attach(true);
+  auto tone = attach(false);
+  feed(*stream, 20000);
+  const float pattern[] = {0.1f, 0.1f, -0.1f, -0.1f};
+  ASSERT_TRUE(tone->loop(pattern, sizeof pattern, kF32Stereo48));
+  setAudioRelaxDelay(std::chrono::milliseconds(20));
+  // Many times the delay with a tone sounding: the buffer stays short.
+  EXPECT_FALSE(maintainUntil([&] { return relaxed(); }, std::chrono::milliseconds(600)));
+  EXPECT_EQ(relaxedBlocks_.load(), 0);
+  EXPECT_GT(tightBlocks_.load(), 0);
+  // A paused foreground source has nothing to play: it does not hold the
+  // device tight, but resuming it does.
+  tone->setPaused(true);
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  tone->setPaused(false);
+  EXPECT_TRUE(maintainUntil([&] { return !relaxed(); }));
+  tone->flush();
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+}
+
+TEST_F(DeviceBufferTest, PausedEndedOrRemovedStreamTightensTheDevice) {
+  auto stream = attach(true);
+  feed(*stream, 20000);
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+
+  // Paused (the user stopped the radio): tight again, and no relaxing while
+  // the pause lasts.
+  stream->setPaused(true);
+  EXPECT_TRUE(maintainUntil([&] { return !relaxed(); }));
+  EXPECT_FALSE(maintainUntil([&] { return relaxed(); }, std::chrono::milliseconds(300)));
+  stream->setPaused(false);
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+
+  // Removed: tight when audioRemoveSource returns, without maintenance.
+  audioRemoveSource(stream.get());
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  EXPECT_TRUE(audioIsOpen());
+
+  // Ended (its queue ran dry): tight again through maintenance.
+  auto shortStream = attach(true);
+  feed(*shortStream, 600);
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  EXPECT_TRUE(maintainUntil([&] { return !relaxed(); }));
+  EXPECT_FALSE(shortStream->busy());
+}
+
+TEST_F(DeviceBufferTest, ReopeningKeepsTheStreamsQueuedSound) {
+  auto stream = attach(true);
+  auto speech = attach(false);
+  const size_t total = static_cast<size_t>(kMixRate) * 30;  // never runs dry here
+  feed(*stream, 30000);
+  ASSERT_EQ(stream->pendingFrames(), total);
+  // Tight → relaxed → tight → relaxed: three reopens.
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  ASSERT_TRUE(waitBlocks(audibleRelaxedBlocks_, 2));
+  feed(*speech, 10, 0.0f);  // silent speech: the stream alone stays audible
+  ASSERT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  ASSERT_TRUE(waitBlocks(audibleTightBlocks_, 5));
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  ASSERT_TRUE(waitBlocks(audibleRelaxedBlocks_, 2));
+
+  // Stop consumption and let any buffer being mixed finish.
+  stream->setPaused(true);
+  ASSERT_TRUE(waitBlocks(silentBlocks_, 2));
+  // Every frame the stream gave up was mixed into an audible block (some of
+  // those SDL dropped at a close); none vanished from its queue.
+  EXPECT_EQ(stream->pendingFrames(), total - audibleFrames_.load());
+  EXPECT_GT(stream->pendingFrames(), total / 2);
+  EXPECT_EQ(stream->doneCount(), 0u);
+  EXPECT_TRUE(stream->busy());
+}
+
+TEST_F(DeviceBufferTest, ReopenUsesTheOutputThatActuallyOpened) {
+  // A configured output that no longer exists falls back to the default one;
+  // reopening must go to that default, not retry the missing name and fail.
+  audioClose();
+  ASSERT_TRUE(audioOpen("ondaria no such output"));
+  auto stream = attach(true);
+  feed(*stream, 20000);
+  ASSERT_TRUE(maintainUntil([&] { return relaxed() || !audioIsOpen(); }));
+  EXPECT_TRUE(audioIsOpen());
+  EXPECT_TRUE(relaxed());
+  EXPECT_TRUE(waitBlocks(audibleRelaxedBlocks_, 2));
+  audioRemoveSource(stream.get());
+  EXPECT_TRUE(audioIsOpen());
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+}
+
+TEST_F(DeviceBufferTest, ConcurrentProducersMaintenanceAndAttachNeverDeadlock) {
+  setAudioRelaxDelay(std::chrono::milliseconds(3));
+  auto speech = attach(false);
+  auto stream = attach(true);
+  std::atomic<bool> stop{false};
+  std::atomic<bool> finished{false};
+  std::mutex watchMutex;
+  std::condition_variable watchCv;
+  // A deadlock would hang the run: fail loudly instead.
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(watchMutex);
+    if (!watchCv.wait_for(lock, std::chrono::seconds(90), [&] { return finished.load(); })) {
+      std::fprintf(stderr, "audio device stress test deadlocked\n");
+      std::abort();
+    }
+  });
+
+  std::thread speaker([&] {
+    std::mt19937 rng(7);
+    std::vector<int16_t> piece(441 * 2, 3000);  // 10 ms at 44.1 kHz stereo
+    while (!stop) {
+      int burst = static_cast<int>(rng() % 5);
+      for (int i = 0; i < burst; ++i) speech->queue(piece.data(), piece.size() * 2, {44100, 2, PcmEncoding::S16});
+      if (rng() % 4 == 0) speech->flush();
+      std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 60));
+    }
+  });
+  std::thread decoder([&] {
+    std::vector<float> piece(480 * 2, 0.1f);
+    while (!stop) {
+      if (stream->pendingFrames() < static_cast<size_t>(kMixRate) / 2) {
+        stream->queue(piece.data(), piece.size() * sizeof(float), kF32Stereo48);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      audioMaintain();
+    }
+  });
+
+  std::mt19937 rng(11);
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < end) {
+    auto extra = std::make_shared<PcmQueueSource>();
+    extra->setBackground(rng() % 2 == 0);
+    audioAddSource(extra);
+    feed(*extra, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 20));
+    if (rng() % 3 == 0) stream->setPaused(!stream->paused());
+    audioRemoveSource(extra.get());
+  }
+  stop = true;
+  speaker.join();
+  decoder.join();
+  {
+    std::lock_guard<std::mutex> lock(watchMutex);
+    finished = true;
+  }
+  watchCv.notify_all();
+  watchdog.join();
+
+  std::printf("[ figures ] stress: %d relaxed and %d tight blocks mixed\n", relaxedBlocks_.load(),
+              tightBlocks_.load());
+  EXPECT_TRUE(audioIsOpen());
+  EXPECT_GT(relaxedBlocks_.load(), 0);  // the device did go back and forth
+  speech->flush();
+  EXPECT_EQ(speech->doneCount(), speech->queuedCount());
+  // Everything removed: the device is tight.
+  audioRemoveSource(stream.get());
+  audioRemoveSource(speech.get());
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  // Still playing after all that.
+  auto last = attach(false);
+  feed(*last, 20);
+  for (int i = 0; i < 400 && last->busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_FALSE(last->busy());
+}
+
 TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
   // SDL's disk driver writes what the device is given to a file: the sound
   // must come out there in device format (float stereo at the mix rate).
@@ -279,16 +558,26 @@ TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
 
   ASSERT_TRUE(audioOpen());
   EXPECT_EQ(audioRate(), kMixRate);
+  // A stream with maintenance running and no relax delay: the disk driver is a
+  // recorder, and a reopen would start its file over, so the device must keep
+  // its buffer (and its file).
+  setAudioRelaxDelay(std::chrono::milliseconds(0));
   auto s = std::make_shared<PcmQueueSource>();
+  s->setBackground(true);
   audioAddSource(s);
-  // 2000 frames of a recognisable value at 24 kHz (3999 frames once mixed: the
-  // last half frame waits for a following buffer to interpolate towards).
-  std::vector<int16_t> mark(2000, 16384);
+  // 20000 frames of a recognisable value at 24 kHz (39999 frames once mixed:
+  // the last half frame waits for a following buffer to interpolate towards).
+  std::vector<int16_t> mark(20000, 16384);
   s->queue(mark.data(), mark.size() * 2, {24000, 1, PcmEncoding::S16});
-  for (int i = 0; i < 400 && s->busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 4000 && s->busy(); ++i) {
+    audioMaintain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_FALSE(s->busy());
   EXPECT_EQ(s->doneCount(), 1u);
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
   audioRemoveSource(s.get());
+  setAudioRelaxDelay(std::chrono::milliseconds(2000));
   audioClose();
   if (oldDriver.empty()) unsetenv("SDL_AUDIODRIVER");
   else setenv("SDL_AUDIODRIVER", oldDriver.c_str(), 1);
@@ -301,7 +590,7 @@ TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
   while (in.read(reinterpret_cast<char*>(&v), sizeof v)) samples.push_back(v);
   size_t marked = 0;
   for (float x : samples) marked += std::fabs(x - 0.5f) < 1e-6f;
-  EXPECT_EQ(marked, 3999u * 2);  // every frame, both channels, exactly once
+  EXPECT_EQ(marked, 39999u * 2);  // every frame, both channels, exactly once
   fs::remove_all(dir);
 }
 
