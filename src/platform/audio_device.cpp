@@ -7,29 +7,48 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 int64_t steadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
       .count();
 }
 
 struct DeviceState {
-  // Lock order: deviceMutex, then the SDL device lock, then renderMutex, then a
-  // source's mutex. The audio thread takes only the last two, so whoever holds
-  // deviceMutex (and nothing after it) may close the device, which waits for
-  // the audio thread to finish.
-  std::mutex deviceMutex;
+  // Lock order: deviceMutex, then sdlMutex, then renderMutex, then a source's
+  // mutex. A device's audio thread takes only the last two, and nobody holding
+  // one of those waits for the first two, so whoever holds sdlMutex may close a
+  // device, which waits for that device's audio thread.
+  std::mutex deviceMutex;  // orders every change of the current device
+  // Held around every SDL_OpenAudioDevice, SDL_CloseAudioDevice and
+  // SDL_PauseAudioDevice: SDL's table of open devices is not safe to change
+  // from two threads at once, and superseded devices close on a thread of
+  // their own.
+  std::mutex sdlMutex;
+
   // Guarded by deviceMutex.
-  SDL_AudioDeviceID device = 0;
+  SDL_AudioDeviceID device = 0;  // the current device
   bool triedOpen = false;
   bool openResult = false;
   bool subsystemInit = false;
   std::string deviceName;  // the name the device was actually opened with
+  uint64_t lastGeneration = 0;  // the generation given to the latest open
+  // The driver refused a second device while one was open (SDL's dummy and
+  // disk drivers): switches close the old device first without asking again.
+  bool singleDevice = false;
+  std::thread closer;  // closes a superseded device; joined before the next one starts
+
+  // Generation of the device whose callback mixes the sources; 0 while none
+  // does. Written under deviceMutex and renderMutex; callbacks read it.
+  std::atomic<uint64_t> generation{0};
+
   // Mirrors of the above for lock-free readers; written under deviceMutex.
   std::atomic<bool> isOpen{false};
   std::atomic<int> bufferFrames{kDeviceBufferFrames};
@@ -48,15 +67,19 @@ struct DeviceState {
   std::atomic<bool> backgroundActive{false};
   std::atomic<int> relaxDelayMs{2000};
 
-  // Guarded by the SDL device lock while the device is open, and by renderMutex
-  // always (audioRender without a device, add/remove).
+  // Guarded by renderMutex, which every mix holds (device callbacks and
+  // audioRender alike).
   std::vector<std::shared_ptr<AudioSource>> sources;
   AudioObserver observer;
   std::mutex renderMutex;
 
-  // At the end of the process the device thread must stop before the source
-  // list it reads is destroyed.
+  std::mutex statsMutex;
+  AudioSwitchStats stats;  // guarded by statsMutex
+
+  // At the end of the process the device threads must stop before the source
+  // list they read is destroyed.
   ~DeviceState() {
+    if (closer.joinable()) closer.join();
     if (device != 0) SDL_CloseAudioDevice(device);
   }
 };
@@ -66,22 +89,15 @@ DeviceState& state() {
   return s;
 }
 
-// Runs `fn` with the device mutex, the SDL device lock (when open) and the
-// render mutex held, so neither the callback nor audioRender is mixing
-// meanwhile and the device is not reopened under it.
+// Runs `fn` with the render mutex held, so no device callback and no
+// audioRender is mixing meanwhile.
 template <typename Fn>
 void withMixerLocked(Fn fn) {
-  DeviceState& s = state();
-  std::lock_guard<std::mutex> deviceLock(s.deviceMutex);
-  if (s.device != 0) SDL_LockAudioDevice(s.device);
-  {
-    std::lock_guard<std::mutex> lock(s.renderMutex);
-    fn();
-  }
-  if (s.device != 0) SDL_UnlockAudioDevice(s.device);
+  std::lock_guard<std::mutex> lock(state().renderMutex);
+  fn();
 }
 
-// The mix itself; the caller holds the locks.
+// The mix itself; the caller holds renderMutex.
 void mixLocked(float* out, int frames) {
   DeviceState& s = state();
   std::fill(out, out + static_cast<size_t>(frames) * 2, 0.0f);
@@ -106,7 +122,7 @@ void mixLocked(float* out, int frames) {
   }
   if (s.observer) {
     AudioBlockReport report;
-    report.when = std::chrono::steady_clock::now();
+    report.when = Clock::now();
     report.frames = frames;
     report.peak = peak;
     report.firstAudible = firstAudible;
@@ -114,11 +130,14 @@ void mixLocked(float* out, int frames) {
   }
 }
 
-void SDLCALL audioCallback(void*, Uint8* stream, int len) {
-  DeviceState& s = state();
-  int frames = len / static_cast<int>(2 * sizeof(float));
-  std::lock_guard<std::mutex> lock(s.renderMutex);
-  mixLocked(reinterpret_cast<float*>(stream), frames);
+void* userdataFor(uint64_t generation) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(generation));
+}
+
+void SDLCALL audioCallback(void* userdata, Uint8* stream, int len) {
+  const int frames = len / static_cast<int>(2 * sizeof(float));
+  audioRenderForDevice(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(userdata)),
+                       reinterpret_cast<float*>(stream), frames);
 }
 
 // Initialises SDL's audio subsystem with one driver (empty: SDL's choice or
@@ -131,53 +150,152 @@ bool initAudioSubsystem(const char* driver) {
   return ok;
 }
 
-SDL_AudioDeviceID openDevice(const std::string& name, int frames) {
+// Opens a device (paused) whose callback mixes while `generation` is current.
+SDL_AudioDeviceID openDevice(const std::string& name, int frames, uint64_t generation) {
   SDL_AudioSpec want{};
   want.freq = kMixRate;
   want.format = AUDIO_F32SYS;
   want.channels = 2;
   want.samples = static_cast<Uint16>(frames);
   want.callback = audioCallback;
+  want.userdata = userdataFor(generation);
   SDL_AudioSpec have{};
+  std::lock_guard<std::mutex> lock(state().sdlMutex);
   // No changes allowed: SDL converts when the hardware differs, so the mixer
   // and every source can rely on kMixRate float stereo.
   return SDL_OpenAudioDevice(name.empty() ? nullptr : name.c_str(), 0, &want, &have, 0);
 }
 
+// Waits for a running callback of the device and for SDL's drain.
+void closeDevice(SDL_AudioDeviceID id) {
+  std::lock_guard<std::mutex> lock(state().sdlMutex);
+  SDL_CloseAudioDevice(id);
+}
+
 // Opens `name` (or, failing that, the default device) at `frames`; records the
 // name that worked. The caller holds deviceMutex.
-SDL_AudioDeviceID openNamedOrDefault(DeviceState& s, const std::string& name, int frames) {
-  SDL_AudioDeviceID id = openDevice(name, frames);
+SDL_AudioDeviceID openNamedOrDefault(DeviceState& s, const std::string& name, int frames,
+                                     uint64_t generation) {
+  SDL_AudioDeviceID id = openDevice(name, frames, generation);
   if (id != 0) {
     s.deviceName = name;
   } else if (!name.empty()) {
-    id = openDevice({}, frames);
+    id = openDevice({}, frames, generation);
     if (id != 0) s.deviceName.clear();
   }
   return id;
 }
 
-// Closes the device and opens the same output at `frames`; if that fails, at
-// the size it had; if that fails too, the device stays closed. The caller holds
-// deviceMutex and no other lock of this module or of a source.
-void reopenLocked(DeviceState& s, int frames) {
-  if (s.device == 0) return;
-  const int previous = s.bufferFrames.load();
-  SDL_CloseAudioDevice(s.device);  // waits for a running callback
-  s.device = openDevice(s.deviceName, frames);
-  if (s.device == 0) {
-    frames = previous;
-    s.device = openDevice(s.deviceName, frames);
-  }
-  if (s.device == 0) {
-    s.isOpen.store(false);
-    s.openResult = false;
-    s.bufferFrames.store(kDeviceBufferFrames);
-    s.notTight.store(false);
-    return;
+// Makes `id`, opened with `generation`, the device that mixes, and starts it.
+// From here on a callback of the previous device writes silence. The caller
+// holds deviceMutex.
+void makeCurrent(DeviceState& s, SDL_AudioDeviceID id, uint64_t generation, int frames) {
+  s.device = id;
+  {
+    // Under the render mutex: a callback of the previous device that is mixing
+    // right now finishes first, and any later one sees the new generation.
+    std::lock_guard<std::mutex> lock(s.renderMutex);
+    s.generation.store(generation);
   }
   s.bufferFrames.store(frames);
-  SDL_PauseAudioDevice(s.device, 0);
+  std::lock_guard<std::mutex> lock(s.sdlMutex);
+  SDL_PauseAudioDevice(id, 0);
+}
+
+void noteClosed(DeviceState& s, Clock::time_point start, bool background) {
+  const Clock::time_point end = Clock::now();
+  std::lock_guard<std::mutex> lock(s.statsMutex);
+  if (background) {
+    s.stats.pendingCloses -= 1;
+    s.stats.backgroundCloses += 1;
+  }
+  s.stats.lastClose = std::chrono::duration_cast<std::chrono::microseconds>(end - start);
+  s.stats.lastCloseEnded = end;
+}
+
+// Closes a superseded device on a thread of its own, so that neither the
+// caller nor the audio that the new device plays waits for SDL's drain. A close
+// still running from the previous switch is waited for first (switches are
+// seconds apart, so it has normally long finished). The caller holds
+// deviceMutex.
+void closeInBackground(DeviceState& s, SDL_AudioDeviceID old) {
+  if (s.closer.joinable()) s.closer.join();
+  {
+    std::lock_guard<std::mutex> lock(s.statsMutex);
+    s.stats.pendingCloses += 1;
+  }
+  try {
+    s.closer = std::thread([&s, old] {
+      const Clock::time_point start = Clock::now();
+      closeDevice(old);
+      noteClosed(s, start, true);
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: close here, as a single-device driver would.
+    const Clock::time_point start = Clock::now();
+    closeDevice(old);
+    noteClosed(s, start, true);
+  }
+}
+
+// Gives the current device a buffer of `frames` frames, keeping its output:
+// where the driver allows it, the new device is opened and made current before
+// the old one closes in the background; otherwise the old one is closed first.
+// If no device opens at `frames`, the size it had is tried again; if that fails
+// too, the device stays closed. The caller holds deviceMutex and no other lock
+// of this module or of a source.
+void switchLocked(DeviceState& s, int frames) {
+  if (s.device == 0) return;
+  const Clock::time_point start = Clock::now();
+  const SDL_AudioDeviceID old = s.device;
+  const int previous = s.bufferFrames.load();
+  bool overlapped = false;
+  const bool tryOverlap = !s.singleDevice;
+  if (tryOverlap) {
+    const uint64_t generation = ++s.lastGeneration;
+    SDL_AudioDeviceID id = openDevice(s.deviceName, frames, generation);
+    if (id != 0) {
+      makeCurrent(s, id, generation, frames);
+      closeInBackground(s, old);
+      overlapped = true;
+    }
+  }
+  bool opened = overlapped;
+  if (!overlapped) {
+    // One device at a time: SDL's close waits for the callback and the drain.
+    const Clock::time_point closeStart = Clock::now();
+    closeDevice(old);
+    noteClosed(s, closeStart, false);
+    s.device = 0;
+    s.generation.store(0);
+    uint64_t generation = ++s.lastGeneration;
+    SDL_AudioDeviceID id = openDevice(s.deviceName, frames, generation);
+    // Opening alone worked where opening beside the old device did not: this
+    // driver has room for one device only.
+    if (id != 0 && tryOverlap) s.singleDevice = true;
+    if (id == 0) {
+      frames = previous;
+      generation = ++s.lastGeneration;
+      id = openDevice(s.deviceName, frames, generation);
+    }
+    if (id != 0) {
+      makeCurrent(s, id, generation, frames);
+      opened = true;
+    } else {
+      s.isOpen.store(false);
+      s.openResult = false;
+      s.bufferFrames.store(kDeviceBufferFrames);
+      s.notTight.store(false);
+    }
+  }
+  std::lock_guard<std::mutex> lock(s.statsMutex);
+  if (overlapped) {
+    s.stats.openedBeforeClose += 1;
+  } else {
+    s.stats.closedFirst += 1;
+  }
+  if (!opened) s.stats.failed += 1;
+  s.stats.lastSwitch = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
 }
 
 // Makes a relaxed device tight again (no-op when it is tight or closed).
@@ -185,7 +303,7 @@ void tighten() {
   DeviceState& s = state();
   std::lock_guard<std::mutex> lock(s.deviceMutex);
   if (s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames) {
-    reopenLocked(s, kDeviceBufferFrames);
+    switchLocked(s, kDeviceBufferFrames);
   }
   s.notTight.store(s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames);
 }
@@ -205,19 +323,24 @@ bool audioOpen(const std::string& deviceName) {
   std::lock_guard<std::mutex> lock(s.deviceMutex);
   if (s.triedOpen) return s.openResult;
   s.triedOpen = true;
+  {
+    std::lock_guard<std::mutex> statsLock(s.statsMutex);
+    s.stats = AudioSwitchStats{};
+  }
+  const uint64_t generation = ++s.lastGeneration;
   const char* env = std::getenv("SDL_AUDIODRIVER");
   if (env != nullptr && *env != '\0') {
     // The user (or the test environment) chose the driver: that one only.
     if (initAudioSubsystem(nullptr)) {
       s.subsystemInit = true;
-      s.device = openNamedOrDefault(s, deviceName, kDeviceBufferFrames);
+      s.device = openNamedOrDefault(s, deviceName, kDeviceBufferFrames, generation);
     }
   } else {
     // SDL on its own would settle for ALSA, whose open fails on a machine
     // without a sound card even when a sound server runs; try the servers first.
     for (const char* driver : {"pulseaudio", "pipewire", "alsa"}) {
       if (!initAudioSubsystem(driver)) continue;
-      s.device = openNamedOrDefault(s, deviceName, kDeviceBufferFrames);
+      s.device = openNamedOrDefault(s, deviceName, kDeviceBufferFrames, generation);
       if (s.device != 0) {
         s.subsystemInit = true;
         break;
@@ -227,15 +350,15 @@ bool audioOpen(const std::string& deviceName) {
   }
   s.openResult = s.device != 0;
   if (s.openResult) {
-    s.bufferFrames.store(kDeviceBufferFrames);
     s.notTight.store(false);
+    s.singleDevice = false;
     // Nothing has been silent for the relax delay yet.
     s.lastForegroundMs.store(steadyMs());
     const char* driver = SDL_GetCurrentAudioDriver();
     s.mayRelax.store(driver == nullptr || std::strcmp(driver, "disk") != 0);
     s.isOpen.store(true);
-    SDL_PauseAudioDevice(s.device, 0);
-    // At exit the device thread must stop before any module state a source
+    makeCurrent(s, s.device, generation, kDeviceBufferFrames);
+    // At exit the device threads must stop before any module state a source
     // reads is destroyed; handlers registered now run before the destructors
     // of everything constructed earlier.
     static bool closeAtExit = false;
@@ -250,10 +373,13 @@ bool audioOpen(const std::string& deviceName) {
 void audioClose() {
   DeviceState& s = state();
   std::lock_guard<std::mutex> lock(s.deviceMutex);
+  // A superseded device still closing must be gone before the subsystem is.
+  if (s.closer.joinable()) s.closer.join();
   if (s.device != 0) {
-    SDL_CloseAudioDevice(s.device);  // waits for a running callback
+    closeDevice(s.device);  // waits for a running callback
     s.device = 0;
   }
+  s.generation.store(0);
   s.isOpen.store(false);
   s.bufferFrames.store(kDeviceBufferFrames);
   s.notTight.store(false);
@@ -261,6 +387,7 @@ void audioClose() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     s.subsystemInit = false;
   }
+  s.singleDevice = false;
   s.triedOpen = false;
   s.openResult = false;
 }
@@ -298,7 +425,7 @@ void audioAddSource(std::shared_ptr<AudioSource> source) {
 
 void audioRemoveSource(const AudioSource* source) {
   DeviceState& s = state();
-  std::shared_ptr<AudioSource> released;  // destroyed after the locks are gone
+  std::shared_ptr<AudioSource> released;  // destroyed after the lock is gone
   withMixerLocked([&] {
     auto& list = s.sources;
     auto it = std::find_if(list.begin(), list.end(),
@@ -340,12 +467,36 @@ void audioMaintain() {
     return;
   }
   s.relaxedAtMs.store(now);
-  reopenLocked(s, kRelaxedBufferFrames);
+  switchLocked(s, kRelaxedBufferFrames);
   s.notTight.store(s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames);
 }
 
 void setAudioRelaxDelay(std::chrono::milliseconds delay) {
   state().relaxDelayMs.store(static_cast<int>(std::max<int64_t>(0, delay.count())));
+}
+
+AudioSwitchStats audioSwitchStats() {
+  DeviceState& s = state();
+  std::lock_guard<std::mutex> lock(s.statsMutex);
+  return s.stats;
+}
+
+uint64_t audioDeviceGeneration() { return state().generation.load(); }
+
+void audioRenderForDevice(uint64_t generation, float* out, int frames) {
+  if (frames <= 0) return;
+  DeviceState& s = state();
+  // Checked once without the lock, so that a superseded device, which goes on
+  // calling back until its close in the background is through, never waits
+  // for the current one; and again under it, in case a switch came between.
+  if (generation != 0 && s.generation.load() == generation) {
+    std::lock_guard<std::mutex> lock(s.renderMutex);
+    if (s.generation.load() == generation) {
+      mixLocked(out, frames);
+      return;
+    }
+  }
+  std::fill(out, out + static_cast<size_t>(frames) * 2, 0.0f);
 }
 
 void audioRender(float* out, int frames) {
@@ -480,8 +631,8 @@ std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat&
 }
 
 uint64_t PcmQueueSource::queue(const void* data, size_t bytes, const PcmFormat& format) {
-  // Before any lock of this source: a reopen waits for the audio thread, which
-  // may be mixing this very source.
+  // Before any lock of this source: a switch that closes the device waits for
+  // the audio thread, which may be mixing this very source.
   if (!background_.load()) foregroundArrives();
   std::lock_guard<std::mutex> producer(queueMutex_);
   std::vector<float> frames = convertToMix(data, bytes, format, &carry_);

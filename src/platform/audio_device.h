@@ -10,18 +10,28 @@
 // speech, tones or wave output play, so a key cuts or starts them within a few
 // milliseconds. While only background sources (streams) have sound and no
 // foreground source has had anything to play for the relax delay, audioMaintain
-// reopens the device with kRelaxedBufferFrames: the audio thread then wakes
+// switches the device to kRelaxedBufferFrames: the audio thread then wakes
 // about 23 times a second instead of 190, which is most of what playing a
-// stream costs. Foreground audio arriving on a relaxed device reopens it tight
-// before that audio is queued. SDL cannot resize an open device, so each change
-// closes and reopens it: the sources keep everything they have queued, only
-// what SDL had already taken from them (a period or two) is lost. The trade-off is a
-// short gap in the stream when speech starts during playback, in exchange for
-// eight times fewer wake-ups while the user just listens. Another cost: closing
-// the relaxed device takes SDL about three long periods (some 125 ms), which
-// the first foreground sound after a relaxed stretch waits for. SDL's disk
-// driver records into a file that each open starts over, so on it the device
-// never relaxes.
+// stream costs. Foreground audio arriving on a relaxed device switches it back
+// to tight before that audio is queued.
+//
+// SDL cannot resize an open device, so a switch opens another one. Where the
+// driver allows two open outputs (the sound servers: pulseaudio, pipewire, ALSA
+// through a server), the new device is opened and made current first and the
+// old one is closed afterwards on a thread of its own: the switch costs its
+// caller one device open (a few milliseconds against a local server), and the
+// first speech after a relaxed stretch starts at once. Only the current device
+// mixes the sources: each open gets a generation number, and the callback of a
+// superseded device writes silence until its close is through. What the old
+// device had already taken from the sources (a period or two) plays out beside
+// the new device's first buffers as far as the driver drains it. Where the
+// driver allows one output only (SDL's dummy and disk drivers refuse a second
+// one; the refusal is remembered until audioClose), the old device is closed
+// first, and the switch costs its caller SDL's close: up to a period plus a
+// two-period drain, some 125 ms for the relaxed device, with a gap in the
+// stream as long. Either way the sources keep everything still queued. SDL's
+// disk driver records into a file that each open starts over, so on it the
+// device never relaxes.
 //
 // Device format: 32-bit float, 2 channels interleaved (L, R), at audioRate()
 // frames per second. Sources produce that format; PcmQueueSource (below)
@@ -30,9 +40,14 @@
 // Threads: audioOpen/audioClose/audioAddSource/audioRemoveSource are called from
 // the main thread; audioMaintain from any thread but the audio thread (stream
 // channel threads call it). AudioSource::mixInto runs on SDL's audio thread. A
-// device mutex orders every change of the device; the audio thread takes only
-// the mixer's own mutex and the sources' short locks, so a reopen never waits
-// for anything the audio thread holds.
+// device mutex orders every change of the device, and every SDL open, start
+// and close of a device goes through one more mutex (SDL's table of open
+// devices is not safe to change from two threads), which the background close
+// holds too: it may delay a switch that follows within its ~125 ms, never the
+// open of the device replacing the one being closed. The audio threads take
+// only the mixer's own mutex and the sources' short locks, so no switch waits
+// for anything an audio thread holds. audioClose waits for a background close
+// still running, so no device outlives the module.
 #pragma once
 
 #include <atomic>
@@ -88,9 +103,10 @@ void audioRemoveSource(const AudioSource* source);
 // Adapts the device buffer to what plays: relaxes it when a background source
 // has sound and no foreground source has had any for the relax delay; makes it
 // tight again when no background source has sound (or foreground audio played
-// meanwhile). Cheap when nothing changes (a few atomic reads); a change closes
-// and reopens the device in the calling thread. Never call it from the audio
-// thread or from an observer.
+// meanwhile). Cheap when nothing changes (a few atomic reads); a change opens
+// the new device in the calling thread (and, on a single-device driver, closes
+// the old one there first). Never call it from the audio thread or from an
+// observer.
 void audioMaintain();
 
 // How long foreground sources must have been silent before the device relaxes
@@ -119,9 +135,33 @@ constexpr int kRelaxedBufferFrames = 2048;
 
 // Mixes the attached sources into `out` (interleaved stereo float, `frames`
 // frames; zeroed first, result clipped to -1…1) exactly as the device callback
-// does. For tests and tools; while the device is open it holds the device lock,
-// so the sources are consumed by whichever caller comes first.
+// does. For tests and tools; it holds the mixer lock the callback takes, so
+// while the device is open the sources are consumed by whichever caller comes
+// first.
 void audioRender(float* out, int frames);
+
+// Each device this module opens gets a new generation number (from 1), which
+// its callback carries. The generation of the current device; 0 while closed.
+uint64_t audioDeviceGeneration();
+// What the callback of the device opened with `generation` does (it is that
+// callback's body): while that device is current it mixes like audioRender; a
+// superseded device, still being closed in the background, gets silence and
+// leaves the sources and the observer alone. For tests.
+void audioRenderForDevice(uint64_t generation, float* out, int frames);
+
+// How the device's buffer-size switches went since audioOpen (kept after
+// audioClose until the next open). For tests and latency figures.
+struct AudioSwitchStats {
+  int openedBeforeClose = 0;  // the new device opened beside the old one
+  int closedFirst = 0;        // the old device closed first (single-device driver)
+  int failed = 0;             // no device opened at either size: the device is closed
+  int pendingCloses = 0;      // superseded devices whose close is still running
+  int backgroundCloses = 0;   // superseded devices closed in the background
+  std::chrono::microseconds lastSwitch{0};  // what the latest switch cost its caller
+  std::chrono::microseconds lastClose{0};   // how long SDL took for the latest close
+  std::chrono::steady_clock::time_point lastCloseEnded;  // when that close returned
+};
+AudioSwitchStats audioSwitchStats();
 
 // One device buffer as it was handed to the device (audio thread).
 struct AudioBlockReport {
@@ -181,9 +221,10 @@ std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat&
 // Threads: every member may be called from any thread (the stream decoder
 // feeds from its own thread, the main thread cuts). A short mutex guards the
 // queue; conversion happens outside it. mixInto is the audio thread's. queue and
-// loop on a foreground source may reopen a relaxed device first (see the top of
-// this file), so they must not be called while holding a lock the audio thread
-// or an audio observer takes.
+// loop on a foreground source may switch a relaxed device to tight first (see
+// the top of this file), which can close a device and so wait for its audio
+// thread: they must not be called while holding a lock the audio thread or an
+// audio observer takes.
 class PcmQueueSource : public AudioSource {
  public:
   PcmQueueSource() = default;

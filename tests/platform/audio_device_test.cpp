@@ -1,11 +1,16 @@
-// The mixer and the PCM queue source, rendered into buffers directly, and once
-// through SDL's disk driver.
+// The mixer and the PCM queue source, rendered into buffers directly; the
+// device's buffer-size switches on SDL's dummy driver (one device at a time)
+// and on drivers that open two devices at once (ALSA's null output, and a
+// sound server the test starts when one is installed); once through SDL's disk
+// driver.
 #include "platform/audio_device.h"
 
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -15,7 +20,11 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 #include <thread>
+
+#include "support/stream_peers.h"
+#include "support/temp_files.h"
 
 namespace platform {
 namespace {
@@ -274,9 +283,17 @@ class DeviceBufferTest : public ::testing::Test {
   void SetUp() override {
     audioClose();
     ASSERT_TRUE(audioOpen());
+    watch();
+  }
+  // Shortens the relax delay and counts the blocks the device mixes.
+  void watch() {
     ASSERT_EQ(audioBufferFrames(), kDeviceBufferFrames);
     setAudioRelaxDelay(std::chrono::milliseconds(100));
     setAudioObserver([this](const AudioBlockReport& r) {
+      if (r.peak > 0.4f) {
+        int64_t none = 0;
+        loudAt_.compare_exchange_strong(none, r.when.time_since_epoch().count());
+      }
       if (r.frames == kRelaxedBufferFrames) relaxedBlocks_.fetch_add(1);
       if (r.frames == kDeviceBufferFrames) tightBlocks_.fetch_add(1);
       if (r.firstAudible >= 0) {
@@ -318,20 +335,36 @@ class DeviceBufferTest : public ::testing::Test {
     }
     return true;
   }
+  // Polls `done` every 2 ms for up to ten seconds; returns whether it held.
+  template <typename Pred>
+  static bool waitFor(Pred done) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
   // Waits until the device has mixed `blocks` more buffers of the counter.
   static bool waitBlocks(const std::atomic<int>& counter, int blocks) {
     int target = counter.load() + blocks;
-    for (int i = 0; i < 2000 && counter.load() < target; ++i) {
+    for (int i = 0; i < 5000 && counter.load() < target; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return counter.load() >= target;
   }
   bool relaxed() const { return audioBufferFrames() == kRelaxedBufferFrames; }
+  // Speech, streams, maintenance and attaching from several threads for three
+  // seconds: the device keeps switching and never deadlocks.
+  void stressSwitching(bool unpacedOutput = false);
 
   std::vector<std::shared_ptr<PcmQueueSource>> attached_;
   std::atomic<int> relaxedBlocks_{0}, tightBlocks_{0}, silentBlocks_{0};
   std::atomic<int> audibleRelaxedBlocks_{0}, audibleTightBlocks_{0};
   std::atomic<uint64_t> audibleFrames_{0};
+  // Moment (steady clock ticks) of the first block louder than 0.4 since it
+  // was last set to 0.
+  std::atomic<int64_t> loudAt_{0};
 };
 
 TEST_F(DeviceBufferTest, StreamAloneRelaxesAfterTheDelayAndSpeechTightensAtOnce) {
@@ -349,9 +382,18 @@ TEST_F(DeviceBufferTest, StreamAloneRelaxesAfterTheDelayAndSpeechTightensAtOnce)
   EXPECT_EQ(relaxedBlocks_.load(), 0);
 
   setAudioRelaxDelay(std::chrono::milliseconds(100));
+  const uint64_t tightGeneration = audioDeviceGeneration();
   ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
   EXPECT_TRUE(audioIsOpen());
   EXPECT_EQ(audioRate(), kMixRate);
+  EXPECT_NE(audioDeviceGeneration(), tightGeneration);
+  // The dummy driver refuses a second device: the switch closed the old one
+  // first, and nothing is left closing in the background.
+  AudioSwitchStats stats = audioSwitchStats();
+  EXPECT_EQ(stats.closedFirst, 1);
+  EXPECT_EQ(stats.openedBeforeClose, 0);
+  EXPECT_EQ(stats.pendingCloses, 0);
+  EXPECT_EQ(stats.failed, 0);
   // The stream goes on playing, now in long buffers.
   EXPECT_TRUE(waitBlocks(audibleRelaxedBlocks_, 3));
 
@@ -360,8 +402,13 @@ TEST_F(DeviceBufferTest, StreamAloneRelaxesAfterTheDelayAndSpeechTightensAtOnce)
   auto start = std::chrono::steady_clock::now();
   feed(*speech, 50, 0.5f);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  std::printf("[ figures ] foreground queue() on the relaxed device took %.1f ms (reopen)\n", ms);
+  std::printf("[ figures ] foreground queue() on the relaxed device took %.1f ms "
+              "(dummy driver: the old device closes first)\n", ms);
   EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  stats = audioSwitchStats();
+  EXPECT_EQ(stats.closedFirst, 2);
+  EXPECT_EQ(stats.openedBeforeClose, 0);
+  EXPECT_EQ(stats.backgroundCloses, 0);
   int tightBefore = audibleTightBlocks_.load();
   for (int i = 0; i < 400 && speech->busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_FALSE(speech->busy());
@@ -467,9 +514,21 @@ TEST_F(DeviceBufferTest, ReopenUsesTheOutputThatActuallyOpened) {
 }
 
 TEST_F(DeviceBufferTest, ConcurrentProducersMaintenanceAndAttachNeverDeadlock) {
+  stressSwitching();
+}
+
+void DeviceBufferTest::stressSwitching(bool unpacedOutput) {
   setAudioRelaxDelay(std::chrono::milliseconds(3));
   auto speech = attach(false);
   auto stream = attach(true);
+  // An output without a clock empties a fed stream at once; a second, looped
+  // one keeps a stream sounding there so the device still relaxes.
+  std::shared_ptr<PcmQueueSource> hum;
+  if (unpacedOutput) {
+    hum = attach(true);
+    const float level[] = {0.05f, 0.05f};
+    ASSERT_TRUE(hum->loop(level, sizeof level, kF32Stereo48));
+  }
   std::atomic<bool> stop{false};
   std::atomic<bool> finished{false};
   std::mutex watchMutex;
@@ -533,6 +592,7 @@ TEST_F(DeviceBufferTest, ConcurrentProducersMaintenanceAndAttachNeverDeadlock) {
   speech->flush();
   EXPECT_EQ(speech->doneCount(), speech->queuedCount());
   // Everything removed: the device is tight.
+  if (hum) audioRemoveSource(hum.get());
   audioRemoveSource(stream.get());
   audioRemoveSource(speech.get());
   EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
@@ -542,6 +602,242 @@ TEST_F(DeviceBufferTest, ConcurrentProducersMaintenanceAndAttachNeverDeadlock) {
   for (int i = 0; i < 400 && last->busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_FALSE(last->busy());
 }
+
+// A stream-like source that adds 0.5 and counts the calls made on the thread
+// that created it (the test's), so the test's renders can be told from the
+// device's own.
+class CountingSource : public AudioSource {
+ public:
+  void mixInto(float* out, int frames) override {
+    if (std::this_thread::get_id() == owner_) calls_.fetch_add(1);
+    for (int i = 0; i < frames * 2; ++i) out[i] += 0.5f;
+  }
+  bool background() const override { return true; }
+  int calls() const { return calls_.load(); }
+
+ private:
+  const std::thread::id owner_ = std::this_thread::get_id();
+  std::atomic<int> calls_{0};
+};
+
+bool allEqual(const std::vector<float>& v, float value) {
+  return std::all_of(v.begin(), v.end(), [&](float x) { return x == value; });
+}
+
+TEST_F(DeviceBufferTest, SupersededDeviceWritesSilenceAndLeavesTheSourcesAlone) {
+  auto counting = std::make_shared<CountingSource>();
+  audioAddSource(counting);
+  struct Detach {
+    const AudioSource* source;
+    ~Detach() { audioRemoveSource(source); }
+  } detach{counting.get()};
+  std::vector<float> out(2 * 64, 9.0f);
+  const uint64_t tight = audioDeviceGeneration();
+  ASSERT_NE(tight, 0u);
+  // The current device mixes.
+  audioRenderForDevice(tight, out.data(), 64);
+  EXPECT_TRUE(allEqual(out, 0.5f));
+  EXPECT_EQ(counting->calls(), 1);
+
+  // After a switch the old device is superseded: whatever it is still asked
+  // for is silence, and the sources are not touched (their sound belongs to
+  // the new device).
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  const uint64_t relaxedGeneration = audioDeviceGeneration();
+  ASSERT_NE(relaxedGeneration, tight);
+  std::fill(out.begin(), out.end(), 9.0f);
+  audioRenderForDevice(tight, out.data(), 64);
+  EXPECT_TRUE(allEqual(out, 0.0f));
+  EXPECT_EQ(counting->calls(), 1);
+  audioRenderForDevice(relaxedGeneration, out.data(), 64);
+  EXPECT_TRUE(allEqual(out, 0.5f));
+  EXPECT_EQ(counting->calls(), 2);
+
+  // Once closed no generation mixes; queued sound stays queued for the next
+  // device (or a render).
+  audioClose();
+  EXPECT_EQ(audioDeviceGeneration(), 0u);
+  auto queued = attach(false);
+  feed(*queued, 10);
+  const size_t pending = queued->pendingFrames();
+  ASSERT_GT(pending, 64u);
+  for (uint64_t generation : {uint64_t{0}, tight, relaxedGeneration}) {
+    std::fill(out.begin(), out.end(), 9.0f);
+    audioRenderForDevice(generation, out.data(), 64);
+    EXPECT_TRUE(allEqual(out, 0.0f)) << generation;
+    EXPECT_EQ(queued->pendingFrames(), pending) << generation;
+  }
+  audioRender(out.data(), 64);
+  EXPECT_EQ(queued->pendingFrames(), pending - 64);
+}
+
+// A sound server for the test alone: pulseaudio with a null output, reached
+// only through a socket in a temporary folder (no network, no autospawn). The
+// environment it needs is set in `env` for the test's lifetime.
+class LocalSoundServer {
+ public:
+  bool start(ondaria::test::ScopedEnv& env) {
+    const std::string dir = folder_.path().string();
+    if (dir.empty()) return false;
+    const std::string socket = dir + "/native";
+    ondaria::test::writeFileBytes(dir + "/client.conf", "autospawn = no\n");
+    env.set("HOME", dir);
+    env.set("XDG_RUNTIME_DIR", dir);
+    env.set("XDG_CONFIG_HOME", dir);
+    env.set("PULSE_RUNTIME_PATH", dir + "/run");
+    env.set("PULSE_STATE_PATH", dir + "/state");
+    env.set("PULSE_CLIENTCONFIG", dir + "/client.conf");
+    env.set("PULSE_SERVER", "unix:" + socket);
+    if (!program_.start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                         "--use-pid-file=no", "--log-target=stderr", "-L",
+                         "module-null-sink sink_name=ondaria_test", "-L",
+                         "module-native-protocol-unix socket=" + socket + " auth-anonymous=1"},
+                        dir + "/server.log")) {
+      return false;
+    }
+    for (int i = 0; i < 200; ++i) {
+      if (::access(socket.c_str(), F_OK) == 0) return true;
+      if (!program_.running()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+ private:
+  ondaria::test::TempFolder folder_{"ondaria-sound"};
+  ondaria::test::BackgroundProgram program_;
+};
+
+// The device on drivers that open a second device beside the first. ALSA's
+// null output takes any number of streams and accepts each buffer at once
+// (no clock drives it), so its callbacks run back to back: it shows the order
+// of events, not real timing. The sound server paces its null output like a
+// sound card; it runs only where pulseaudio is installed.
+class MultiDeviceTest : public DeviceBufferTest,
+                        public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    audioClose();
+    if (GetParam() == "alsa_null") {
+      env_.set("SDL_AUDIODRIVER", "alsa");
+      env_.set("AUDIODEV", "null");
+    } else {
+      if (!server_.start(env_)) GTEST_SKIP() << "no pulseaudio server can be started here";
+      env_.set("SDL_AUDIODRIVER", "pulseaudio");
+    }
+    if (!audioOpen()) GTEST_SKIP() << GetParam() << ": no output opens";
+    watch();
+  }
+  // A stream that never runs dry, even on an output without a clock.
+  std::shared_ptr<PcmQueueSource> endlessStream() {
+    auto stream = attach(true);
+    const float hum[] = {0.1f, 0.1f, 0.1f, 0.1f};
+    EXPECT_TRUE(stream->loop(hum, sizeof hum, kF32Stereo48));
+    return stream;
+  }
+  // Figures are printed only for an output with a clock: ALSA's null output
+  // keeps its audio thread busy without a pause, so there every lock the mixer
+  // takes is contended and times say nothing about real use.
+  bool paced() const { return GetParam() != "alsa_null"; }
+  static bool noCloseRunning() {
+    return waitFor([] { return audioSwitchStats().pendingCloses == 0; });
+  }
+
+  LocalSoundServer server_;
+  ondaria::test::ScopedEnv env_;
+};
+
+double msBetween(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+TEST_P(MultiDeviceTest, SpeechOnARelaxedDeviceStartsBeforeTheOldDeviceHasClosed) {
+  auto stream = endlessStream();
+  auto speech = attach(false);
+  ASSERT_TRUE(waitBlocks(audibleTightBlocks_, 5));
+  ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+  AudioSwitchStats stats = audioSwitchStats();
+  EXPECT_EQ(stats.openedBeforeClose, 1);
+  EXPECT_EQ(stats.closedFirst, 0);
+  ASSERT_TRUE(waitBlocks(audibleRelaxedBlocks_, 3));
+  ASSERT_TRUE(noCloseRunning());
+  const double tightClose = audioSwitchStats().lastClose.count() / 1000.0;
+
+  loudAt_ = 0;
+  const auto start = std::chrono::steady_clock::now();
+  feed(*speech, 50, 0.5f);  // with the stream: 0.6, louder than anything before
+  const auto returned = std::chrono::steady_clock::now();
+  EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  ASSERT_TRUE(waitFor([&] { return loudAt_.load() != 0; }));
+  ASSERT_TRUE(noCloseRunning());
+  stats = audioSwitchStats();
+  EXPECT_EQ(stats.openedBeforeClose, 2);
+  EXPECT_EQ(stats.closedFirst, 0);
+  EXPECT_EQ(stats.failed, 0);
+  EXPECT_EQ(stats.backgroundCloses, 2);
+  // The speech was mixed by the new device while SDL was still closing the
+  // relaxed one: it did not wait for that close.
+  const std::chrono::steady_clock::time_point heard{
+      std::chrono::steady_clock::duration(loudAt_.load())};
+  EXPECT_GT(msBetween(heard, stats.lastCloseEnded), 0.0)
+      << "the speech was first mixed after the relaxed device's close had ended";
+  if (paced()) {
+    std::printf("[ figures ] %s: foreground queue() on the relaxed device took %.2f ms (switch "
+                "%.2f ms), speech mixed %.2f ms after it was queued; closing the relaxed device "
+                "took %.1f ms in the background (the tight one %.1f ms)\n",
+                GetParam().c_str(), msBetween(start, returned), stats.lastSwitch.count() / 1000.0,
+                msBetween(start, heard), stats.lastClose.count() / 1000.0, tightClose);
+  }
+  EXPECT_TRUE(waitBlocks(audibleTightBlocks_, 3));
+}
+
+TEST_P(MultiDeviceTest, RemovingTheLastStreamDoesNotWaitAndCloseWaitsForTheOldDevice) {
+  // The relaxed device's close takes SDL two long periods at least. Removing
+  // the last stream hands it to the background and returns; an audioClose
+  // right after must wait for it. A close that already ended by the time the
+  // stream is gone proves nothing, so a few rounds are allowed to catch one
+  // still running.
+  bool sawPending = false;
+  for (int round = 0; round < 3 && !sawPending; ++round) {
+    if (round > 0) {
+      ASSERT_TRUE(audioOpen());
+    }
+    auto stream = endlessStream();
+    ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
+    ASSERT_TRUE(noCloseRunning());
+    const auto start = std::chrono::steady_clock::now();
+    audioRemoveSource(stream.get());
+    const auto removed = std::chrono::steady_clock::now();
+    EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+    EXPECT_TRUE(audioIsOpen());
+    const AudioSwitchStats before = audioSwitchStats();
+    sawPending = before.pendingCloses == 1;
+    audioClose();
+    const auto closed = std::chrono::steady_clock::now();
+    const AudioSwitchStats after = audioSwitchStats();
+    EXPECT_EQ(after.pendingCloses, 0);
+    EXPECT_EQ(after.openedBeforeClose, 2);
+    EXPECT_EQ(after.backgroundCloses, 2);
+    EXPECT_FALSE(audioIsOpen());
+    EXPECT_EQ(audioDeviceGeneration(), 0u);
+    if (paced()) {
+      std::printf("[ figures ] %s: removing the last stream took %.2f ms; audioClose %.1f ms "
+                  "(%s)\n",
+                  GetParam().c_str(), msBetween(start, removed), msBetween(removed, closed),
+                  sawPending ? "waited for the relaxed device's close" : "no close was running");
+    }
+  }
+  EXPECT_TRUE(sawPending) << "the relaxed device was closed before the stream's removal returned";
+}
+
+TEST_P(MultiDeviceTest, ConcurrentSwitchesNeverDeadlock) {
+  stressSwitching(!paced());
+  EXPECT_GT(audioSwitchStats().openedBeforeClose, 0);
+  EXPECT_EQ(audioSwitchStats().closedFirst, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, MultiDeviceTest, ::testing::Values("alsa_null", "pulseaudio"),
+                         [](const auto& info) { return info.param; });
 
 TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
   // SDL's disk driver writes what the device is given to a file: the sound
