@@ -13,12 +13,16 @@ packages=(
   libespeak-ng-dev espeak-ng espeak-ng-data libspeechd-dev sox
   # stream engine and external player
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
+  # the small static FFmpeg built from Debian's source package (scripts/ffmpeg.sh)
+  dpkg-dev xz-utils nasm debian-archive-keyring
   # TLS
   libssl-dev openssl ca-certificates
   # braille display (loaded at run time when present)
   libbrlapi-dev
   # test peers and whole-program runs
   icecast2 python3 tmux curl
+  # a private sound server for the audio device tests that need two devices
+  pulseaudio
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -251,14 +252,17 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
     const Clock::time_point now = Clock::now();
     // A "sleep" or "wait" line holds everything after it back.
     bool held = false;
+    bool watchingScreen = false;
     if (now < s.sleepUntil) held = true;
     if (!s.waitText.empty()) {
       const std::string screen = grid_ ? std::string(grid_->chars.begin(), grid_->chars.end()) : "";
       // The text may run over the end of a row, as it does on the screen.
-      if (screen.find(s.waitText) != std::string::npos || now >= s.waitUntil)
+      if (screen.find(s.waitText) != std::string::npos || now >= s.waitUntil) {
         s.waitText.clear();
-      else
+      } else {
         held = true;
+        watchingScreen = true;
+      }
     }
     // Keys and text are typed as a person at the keyboard would: once the
     // program waits for a key, so that what it says before is heard whole.
@@ -303,14 +307,26 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
     bool readable = false;
     if (!held && s.lines.empty() && !s.scriptEnded) readable = true;
 
-    int waitMs = 100;
+    // Everything that can end the wait arrives on a descriptor (script
+    // input, the wake pipe), so a wait needs no shorter time-out than asked.
+    int waitMs = -1;
     if (timeoutMs >= 0) {
       // Rounded up: a remainder under a millisecond must not become a run of
       // zero-time polls that spins until the deadline.
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-      waitMs = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 100));
+      waitMs = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
     }
-    if (held) waitMs = std::min(waitMs, 10);  // check the screen and the clock often
+    // Only a "wait" for text on the screen needs looking at often (the grid
+    // changes without an event); a "sleep" ends at a known moment, and a key
+    // held until the program waits for one is let through by the program's
+    // own next call. Idle polling would cost a wake every few milliseconds.
+    if (watchingScreen) {
+      waitMs = waitMs < 0 ? 10 : std::min(waitMs, 10);
+    } else if (now < s.sleepUntil) {
+      const auto sleepLeft = std::chrono::ceil<std::chrono::milliseconds>(s.sleepUntil - now).count();
+      const int untilAwake = static_cast<int>(std::min<long long>(std::max<long long>(sleepLeft, 1), INT_MAX));
+      waitMs = waitMs < 0 ? untilAwake : std::min(waitMs, untilAwake);
+    }
     pollfd fds[2] = {{s.wakePipe.readFd(), POLLIN, 0}, {readable ? s.scriptFd : -1, POLLIN, 0}};
     const int n = poll(fds, 2, waitMs);
     if (n < 0 && errno != EINTR) return false;

@@ -103,6 +103,8 @@ class TerminalFrontend : public Frontend {
     writeOut();
     if (rawMode_) tcsetattr(in_, TCSAFLUSH, &saved_);
     rawMode_ = false;
+    WakePipe* pipe = &wakePipe_;
+    g_resizeWake.compare_exchange_strong(pipe, nullptr);
     TerminalFrontend* self = this;
     g_openTerminal.compare_exchange_strong(self, nullptr);
   }
@@ -191,8 +193,6 @@ class TerminalFrontend : public Frontend {
       const bool escapeWait = parser_.hasPending();
       if (escapeWait && (waitMs < 0 || waitMs > TerminalKeyParser::kEscapeWaitMs))
         waitMs = TerminalKeyParser::kEscapeWaitMs;
-      // A resize arrives as a signal; look at it at least every 100 ms.
-      if (waitMs < 0 || waitMs > 100) waitMs = 100;
       pollfd fds[2] = {{wakePipe_.readFd(), POLLIN, 0}, {inputEnded_ ? -1 : in_, POLLIN, 0}};
       const int n = poll(fds, 2, waitMs);
       if (n < 0 && errno != EINTR) return false;
@@ -227,10 +227,19 @@ class TerminalFrontend : public Frontend {
 
  private:
   static inline std::atomic<bool> g_resized{false};
+  // The open terminal's wake pipe: a resize ends its wait at once, so the
+  // wait needs no time-out of its own (no idle wakes while nothing happens).
+  static inline std::atomic<WakePipe*> g_resizeWake{nullptr};
 
-  static void onResize(int) { g_resized.store(true); }
+  static void onResize(int) {
+    const int savedErrno = errno;
+    g_resized.store(true);
+    if (WakePipe* pipe = g_resizeWake.load()) pipe->signal();  // write(2) only
+    errno = savedErrno;
+  }
 
   void installResizeHandler() {
+    g_resizeWake.store(&wakePipe_);
     struct sigaction sa {};
     sa.sa_handler = &TerminalFrontend::onResize;
     sigemptyset(&sa.sa_mask);

@@ -25,18 +25,19 @@ constexpr int kProbeBytes = 32 * 1024;
 // Read buffer of the custom I/O context: small, the download buffer is behind it.
 constexpr int kIoBufferBytes = 4096;
 // Decoded audio kept queued ahead. Decoding resumes once the queue is below it
-// by a batch, so the thread wakes about ten times a second to decode a tenth
-// of a second (a few packets) and the queue never holds less than 200 ms,
-// far more than the device buffer and any scheduling delay.
-constexpr int kQueueAheadMs = 300;
-constexpr int kDecodeBatchMs = 100;
+// by a batch, so the thread wakes about four times a second to decode a
+// quarter of a second (a dozen packets) and the queue never holds less than
+// 350 ms, far more than the device buffer (43 ms while only streams play) and
+// any scheduling delay. Each wake costs more than the decoding it does.
+constexpr int kQueueAheadMs = 600;
+constexpr int kDecodeBatchMs = 250;
 // Packets decoded per pass before the thread looks at the network again.
 constexpr int kPacketsPerPass = 16;
 // Wait of readPacket for network data when the download buffer is empty.
 constexpr int kIdleWaitMs = 20;
 // Longest sleep of an idle thread. Play, pause and free wake it at once; the
 // socket is read in bulk when it wakes (the kernel holds what arrives).
-constexpr int kMaxIdleMs = 100;
+constexpr int kMaxIdleMs = 250;
 // Packets read while looking for the first audio frame: enough to pass the
 // priming and the damaged start of a stream joined mid-frame.
 constexpr int kFirstFramePackets = 64;
@@ -543,7 +544,11 @@ void StreamChannel::idle() {
   bool decoding = !decodeEnded_.load() && (isDecodeChannel() || state_.load() == kPlaying);
   if (decoding) {
     int pendingMs = static_cast<int>(out_->pendingFrames() * 1000 / kMixRate);
-    waitMs = std::clamp(pendingMs - (kQueueAheadMs - kDecodeBatchMs), 5, kMaxIdleMs);
+    // The mixer takes a device buffer at a time, so the queue falls in steps:
+    // sleeping one step past the refill level wakes the thread once per
+    // batch instead of polling until the step comes.
+    int stepMs = audioBufferFrames() * 1000 / kMixRate + 1;
+    waitMs = std::clamp(pendingMs - (kQueueAheadMs - kDecodeBatchMs) + stepMs, 5, kMaxIdleMs);
   }
   // While the download buffer is low (filling at the start, or a stream that
   // barely keeps up) the socket is watched so that data is taken at once.

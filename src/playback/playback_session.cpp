@@ -25,8 +25,12 @@ constexpr uint8_t kBlank = ' ';
 constexpr int kTitleRow = 3;
 constexpr int kShortNameRow = 5;
 constexpr int kOutputRow = 6;
-// The session looks at the stream and the keyboard this often.
+// Pause between opening a programme or handling a key and looking again.
 constexpr int kPollMs = 100;
+// While a stream plays the session sleeps until something happens: a key, a
+// new title or the end of the stream wake it (the stream engine wakes the
+// console); this is only the longest sleep, should a wake be missed.
+constexpr int kPlayingWaitMs = 1000;
 // The global stream volume runs 0...10000; the user speaks of 1...100.
 constexpr int kVolumeStep = 100;
 
@@ -134,9 +138,10 @@ int Session::run() {
     }
     // A paused or stalled stream counts as active.
     while (platform::ChannelIsActive(handle_) != platform::ACTIVE_STOPPED) {
-      delayMs(kPollMs);
-      if (keyPressed()) break;
       refreshTitleLine();
+      if (keyPressed()) break;
+      waitForConsoleEvent(kPlayingWaitMs);
+      if (keyPressed()) break;
     }
     if (platform::ChannelIsActive(handle_) == platform::ACTIVE_STOPPED) {
       // The stream ended or broke off: on to the next programme, quietly.

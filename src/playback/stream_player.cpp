@@ -125,10 +125,16 @@ bool initStreamPlayer() {
   platform::SetConfig(platform::CONFIG_NET_PLAYLIST, 1);
   platform::SetConfig(platform::CONFIG_NET_PREBUF, 0);
   platform::SetConfigPtr(platform::CONFIG_NET_PROXY, player().proxy.c_str());
+  // A new title, a stall or the end of a stream ends the playback session's
+  // wait at once, so it need not poll.
+  platform::setStreamWakeHook([] { wakeConsole(); });
   return true;
 }
 
-void freeStreamPlayer() { platform::Free(); }
+void freeStreamPlayer() {
+  platform::setStreamWakeHook(nullptr);
+  platform::Free();
+}
 
 std::vector<std::string> playlistEntries(const std::vector<std::string>& lines,
                                          std::string_view kind, const std::string& base) {
