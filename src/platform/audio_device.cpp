@@ -564,7 +564,14 @@ std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat&
 
   if (format.rate == kMixRate) {
     out.resize(n * 2);
-    for (size_t i = 0; i < n; ++i) frameAt(in, i, format, sampleBytes, out[2 * i], out[2 * i + 1]);
+    if (format.encoding == PcmEncoding::F32 && format.channels == 2) {
+      // Decoded streams arrive in the mixer's own format: a copy, with NaNs
+      // silenced as sampleAt does, in a loop the compiler vectorises.
+      std::memcpy(out.data(), in, n * 2 * sizeof(float));
+      for (float& v : out) v = v == v ? v : 0.0f;
+    } else {
+      for (size_t i = 0; i < n; ++i) frameAt(in, i, format, sampleBytes, out[2 * i], out[2 * i + 1]);
+    }
     if (carry != nullptr) {
       carry->valid = true;
       carry->rate = format.rate;

@@ -11,7 +11,7 @@
 // milliseconds. While only background sources (streams) have sound and no
 // foreground source has had anything to play for the relax delay, audioMaintain
 // switches the device to kRelaxedBufferFrames: the audio thread then wakes
-// about 23 times a second instead of 190, which is most of what playing a
+// about 12 times a second instead of 190, which is most of what playing a
 // stream costs. Foreground audio arriving on a relaxed device switches it back
 // to tight before that audio is queued.
 //
@@ -28,7 +28,7 @@
 // driver allows one output only (SDL's dummy and disk drivers refuse a second
 // one; the refusal is remembered until audioClose), the old device is closed
 // first, and the switch costs its caller SDL's close: up to a period plus a
-// two-period drain, some 125 ms for the relaxed device, with a gap in the
+// two-period drain, some 250 ms for the relaxed device, with a gap in the
 // stream as long. Either way the sources keep everything still queued. SDL's
 // disk driver records into a file that each open starts over, so on it the
 // device never relaxes.
@@ -43,7 +43,7 @@
 // device mutex orders every change of the device, and every SDL open, start
 // and close of a device goes through one more mutex (SDL's table of open
 // devices is not safe to change from two threads), which the background close
-// holds too: it may delay a switch that follows within its ~125 ms, never the
+// holds too: it may delay a switch that follows within its ~250 ms, never the
 // open of the device replacing the one being closed. The audio threads take
 // only the mixer's own mutex and the sources' short locks, so no switch waits
 // for anything an audio thread holds. audioClose waits for a background close
@@ -129,9 +129,11 @@ constexpr int kMixRate = 48000;
 // a cut may take.
 constexpr int kDeviceBufferFrames = 256;
 
-// Frames of one device buffer while only streams play (42.7 ms): the audio
-// thread wakes about 23 times a second instead of about 190.
-constexpr int kRelaxedBufferFrames = 2048;
+// Frames of one device buffer while only streams play (85 ms): the audio
+// thread wakes about 12 times a second instead of about 190. Pausing a stream
+// or changing its volume is heard within that much; the stream's own queue
+// holds several times more.
+constexpr int kRelaxedBufferFrames = 4096;
 
 // Mixes the attached sources into `out` (interleaved stereo float, `frames`
 // frames; zeroed first, result clipped to -1…1) exactly as the device callback

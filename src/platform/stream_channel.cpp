@@ -27,7 +27,7 @@ constexpr int kIoBufferBytes = 4096;
 // Decoded audio kept queued ahead. Decoding resumes once the queue is below it
 // by a batch, so the thread wakes about four times a second to decode a
 // quarter of a second (a dozen packets) and the queue never holds less than
-// 350 ms, far more than the device buffer (43 ms while only streams play) and
+// 350 ms, far more than the device buffer (85 ms while only streams play) and
 // any scheduling delay. Each wake costs more than the decoding it does.
 constexpr int kQueueAheadMs = 600;
 constexpr int kDecodeBatchMs = 250;
