@@ -12,7 +12,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -51,8 +53,67 @@ int nearestAnsi(Rgb c) {
   return best;
 }
 
+// Modes the front-end turns on when it opens and must turn off again however
+// the program ends: on close, at exit, and on a signal that ends the process
+// (a terminal left in the alternate screen, with its cursor hidden or with
+// key or mouse reports on, is unusable to its user). Each entry is a pair of
+// sequences, turned on in order and off in reverse order.
+struct TerminalMode {
+  const char* on;
+  const char* off;
+};
+constexpr TerminalMode kTerminalModes[] = {
+    {"\x1B[?1049h", "\x1B[?1049l"},  // alternate screen
+    {"\x1B[?25l", "\x1B[?25h"},      // cursor hidden until a key is awaited
+};
+
+std::string modesOn() {
+  std::string s;
+  for (const TerminalMode& m : kTerminalModes) s += m.on;
+  return s;
+}
+
+std::string modesOff() {
+  std::string s = "\x1B[0m";
+  for (auto it = std::rbegin(kTerminalModes); it != std::rend(kTerminalModes); ++it) s += it->off;
+  return s;
+}
+
+// What a signal handler writes to give the terminal back: prepared while the
+// terminal is open, because a handler may neither allocate nor lock.
+struct SignalRestore {
+  char sequence[256] = {};
+  size_t length = 0;
+  int outFd = -1;
+  int inFd = -1;
+  bool restoreTermios = false;
+  termios saved{};
+};
+SignalRestore g_signalRestore;
+std::atomic<bool> g_signalRestoreArmed{false};
+
+// Signals that end the process by default and can come from outside (the
+// terminal hung up, a kill, a quit): restore the terminal, then let the
+// signal take its default course.
+constexpr int kRestoreSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+void restoreOnSignal(int sig) {
+  if (g_signalRestoreArmed.exchange(false)) {
+    const SignalRestore& r = g_signalRestore;
+    size_t done = 0;
+    while (done < r.length) {
+      const ssize_t n = ::write(r.outFd, r.sequence + done, r.length - done);
+      if (n <= 0 && errno != EINTR) break;
+      if (n > 0) done += static_cast<size_t>(n);
+    }
+    if (r.restoreTermios) tcsetattr(r.inFd, TCSANOW, &r.saved);
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
 // The terminal front-end restores the terminal when the process ends by any
-// path (exit, a fatal signal is not caught). One terminal per process.
+// path: close, exit, or one of the signals above. One terminal per process.
 class TerminalFrontend;
 std::atomic<TerminalFrontend*> g_openTerminal{nullptr};
 
@@ -88,8 +149,9 @@ class TerminalFrontend : public Frontend {
       }
     }
     installResizeHandler();
-    // Alternate screen, cursor hidden, screen cleared.
-    put("\x1B[?1049h\x1B[?25l\x1B[0m\x1B[2J");
+    armSignalRestore();
+    put(modesOn());
+    put("\x1B[0m\x1B[2J");
     invalidateShadow();
     setTitle(options.title);
     flush();
@@ -99,7 +161,8 @@ class TerminalFrontend : public Frontend {
   void close() override {
     if (!open_) return;
     open_ = false;
-    put("\x1B[0m\x1B[?25h\x1B[?1049l");
+    g_signalRestoreArmed.store(false);
+    put(modesOff());
     writeOut();
     if (rawMode_) tcsetattr(in_, TCSAFLUSH, &saved_);
     rawMode_ = false;
@@ -236,6 +299,30 @@ class TerminalFrontend : public Frontend {
     g_resized.store(true);
     if (WakePipe* pipe = g_resizeWake.load()) pipe->signal();  // write(2) only
     errno = savedErrno;
+  }
+
+  // Prepares what restoreOnSignal writes, and installs it for the signals
+  // whose disposition is still the default (a test harness or a parent that
+  // chose otherwise keeps its choice).
+  void armSignalRestore() {
+    SignalRestore& r = g_signalRestore;
+    const std::string off = modesOff();
+    r.length = std::min(off.size(), sizeof r.sequence);
+    std::copy_n(off.data(), r.length, r.sequence);
+    r.outFd = out_;
+    r.inFd = in_;
+    r.restoreTermios = rawMode_;
+    r.saved = saved_;
+    g_signalRestoreArmed.store(true);
+    for (int sig : kRestoreSignals) {
+      struct sigaction current {};
+      if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction sa {};
+      sa.sa_handler = &restoreOnSignal;
+      sigemptyset(&sa.sa_mask);
+      sa.sa_flags = SA_RESETHAND;
+      sigaction(sig, &sa, nullptr);
+    }
   }
 
   void installResizeHandler() {

@@ -475,8 +475,12 @@ TEST_F(DeviceBufferTest, ReopeningKeepsTheStreamsQueuedSound) {
   auto stream = attach(true);
   auto speech = attach(false);
   const size_t total = static_cast<size_t>(kMixRate) * 30;  // never runs dry here
+  // Queued while paused, so that the device cannot take a block before the
+  // count is checked.
+  stream->setPaused(true);
   feed(*stream, 30000);
   ASSERT_EQ(stream->pendingFrames(), total);
+  stream->setPaused(false);
   // Tight → relaxed → tight → relaxed: three reopens.
   ASSERT_TRUE(maintainUntil([&] { return relaxed(); }));
   ASSERT_TRUE(waitBlocks(audibleRelaxedBlocks_, 2));

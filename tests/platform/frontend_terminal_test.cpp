@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,6 +105,54 @@ TEST_F(TerminalFrontendTest, CursorShownWhileWaitingAndTerminalRestoredOnClose) 
   termios after{};
   tcgetattr(slave, &after);
   EXPECT_NE(after.c_lflag & ICANON, 0u);
+}
+
+// A kill or a hang-up ends the program without its close: the terminal must
+// still be given back (main screen, cursor shown, line mode), for every
+// signal that ends a program from outside.
+TEST(TerminalSignals, FatalSignalsGiveTheTerminalBack) {
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      CellGrid grid;
+      auto terminal = makeTerminalFrontend(slave, slave);
+      terminal->open(grid, FrontendOptions{});
+      terminal->flush();
+      for (;;) pause();
+    }
+    std::string out;
+    char buffer[4096];
+    // Wait until the child has taken the terminal, then end it.
+    while (out.find("\x1B[2J") == std::string::npos) {
+      pollfd p{master, POLLIN, 0};
+      ASSERT_GT(poll(&p, 1, 5000), 0) << "signal " << sig;
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      ASSERT_GT(n, 0);
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    out.clear();
+    kill(child, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig;
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) break;
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_NE(out.find("\x1B[?1049l"), std::string::npos) << "signal " << sig;
+    EXPECT_NE(out.find("\x1B[?25h"), std::string::npos) << "signal " << sig;
+    termios after{};
+    tcgetattr(slave, &after);
+    EXPECT_NE(after.c_lflag & ICANON, 0u) << "signal " << sig;
+    close(master);
+    close(slave);
+  }
 }
 
 TEST_F(TerminalFrontendTest, EndOfInputIsReported) {
