@@ -29,3 +29,18 @@ function(ondaria_library name dir)
   ondaria_set_options(${name})
   target_link_libraries(${name} PUBLIC ${ARGN})
 endfunction()
+
+# Sanitizer defaults linked into every executable (leak detection on, the
+# suppressions of cmake/leak_suppressions.txt). Harmless in other builds:
+# nothing calls these functions unless a sanitizer runtime is present.
+set(ondaria_leak_file ${CMAKE_CURRENT_LIST_DIR}/leak_suppressions.txt)
+file(READ ${ondaria_leak_file} ONDARIA_LEAK_SUPPRESSIONS)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ondaria_leak_file})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/sanitizer_defaults.cpp.in
+               ${CMAKE_BINARY_DIR}/generated/sanitizer_defaults.cpp @ONLY)
+add_library(ondaria_sanitizer_defaults OBJECT ${CMAKE_BINARY_DIR}/generated/sanitizer_defaults.cpp)
+
+# Every executable of the project (program, tests, tools, benchmarks).
+function(ondaria_executable target)
+  target_link_libraries(${target} PRIVATE ondaria_sanitizer_defaults)
+endfunction()

@@ -229,6 +229,7 @@ void closeInBackground(DeviceState& s, SDL_AudioDeviceID old) {
       const Clock::time_point start = Clock::now();
       closeDevice(old);
       noteClosed(s, start, true);
+      audioThreadEnds();
     });
   } catch (const std::system_error&) {
     // No thread to be had: close here, as a single-device driver would.
@@ -441,6 +442,8 @@ void audioRemoveSource(const AudioSource* source) {
   // The last stream gone: menus and speech must be quick again at once.
   if (s.notTight.load() && !s.backgroundActive.load()) tighten();
 }
+
+void audioThreadEnds() { SDL_TLSCleanup(); }
 
 void audioMaintain() {
   DeviceState& s = state();

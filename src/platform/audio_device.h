@@ -109,6 +109,11 @@ void audioRemoveSource(const AudioSource* source);
 // observer.
 void audioMaintain();
 
+// Frees what SDL keeps for a thread it did not create (its error buffer and
+// thread-local table). Every thread of ours that may open or close the device
+// (directly or through audioMaintain or a foreground queue) calls it last.
+void audioThreadEnds();
+
 // How long foreground sources must have been silent before the device relaxes
 // (2000 ms by default; tests shorten it).
 void setAudioRelaxDelay(std::chrono::milliseconds delay);

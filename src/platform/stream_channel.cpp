@@ -314,6 +314,7 @@ void StreamChannel::start(std::function<void(StreamChannel&)> onAutoFree, std::f
   thread_ = std::thread([this] {
     threadId_ = std::this_thread::get_id();
     run();
+    audioThreadEnds();
   });
 }
 

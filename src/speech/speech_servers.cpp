@@ -117,7 +117,10 @@ class EspeakEngine {
     if (!worker_.joinable()) {
       quit_ = false;
       watchingEnd_ = false;
-      worker_ = std::thread([this] { run(); });
+      worker_ = std::thread([this] {
+        run();
+        platform::audioThreadEnds();
+      });
     }
     return true;
   }

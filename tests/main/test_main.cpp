@@ -6,9 +6,6 @@
 #include <cstdlib>
 #include <string>
 
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
-extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
-
 int main(int argc, char** argv) {
   const char* build = ONDARIA_TEST_BUILD_DIR;
   setenv("SDL_AUDIODRIVER", "dummy", 1);

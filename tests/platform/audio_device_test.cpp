@@ -555,6 +555,7 @@ void DeviceBufferTest::stressSwitching(bool unpacedOutput) {
       if (rng() % 4 == 0) speech->flush();
       std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 60));
     }
+    audioThreadEnds();
   });
   std::thread decoder([&] {
     std::vector<float> piece(480 * 2, 0.1f);
@@ -566,6 +567,7 @@ void DeviceBufferTest::stressSwitching(bool unpacedOutput) {
       }
       audioMaintain();
     }
+    audioThreadEnds();
   });
 
   std::mt19937 rng(11);
