@@ -17,6 +17,8 @@ packages=(
   dpkg-dev xz-utils nasm debian-archive-keyring
   # TLS
   libssl-dev openssl ca-certificates
+  # JSON answers of the open station directory
+  nlohmann-json3-dev
   # braille display (loaded at run time when present)
   libbrlapi-dev
   # test peers and whole-program runs

@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/category_editing.h"
+#include "app/directory_menu.h"
 #include "app/favourites.h"
 #include "app/search.h"
 #include "app/station_list.h"
@@ -30,9 +31,9 @@ constexpr uint8_t kEsc = 27;
 constexpr uint8_t kKeyF1 = 59;
 
 // Message keys of the main options, in menu order (matching kMainOptionLetters).
-constexpr std::array<std::string_view, 11> kMainOptionKeys = {
+constexpr std::array<std::string_view, 12> kMainOptionKeys = {
     "ODOPC_P", "ODOPC_F", "ODOPC_E", "ODOPC_I", "ODOPC_R", "ODOPC_C",
-    "ODOPC_D", "ODOPC_A", "ODOPC_T", "ODOPC_B", "OD_ESC"};
+    "ODOPC_D", "ODOPC_A", "ODOPC_T", "ODOPC_B", "ODOPC_N", "OD_ESC"};
 
 // One main option: its letter and what it runs; the options that work inside
 // a category run only after the user chose one.
@@ -42,7 +43,7 @@ struct MainOption {
   void (*runInCategory)(const std::string& category) = nullptr;
 };
 
-constexpr std::array<MainOption, 10> kMainOptions = {{
+constexpr std::array<MainOption, 11> kMainOptions = {{
     {'A', updateStationList},
     {'B', searchByName},
     {'C', createCategory},
@@ -50,6 +51,7 @@ constexpr std::array<MainOption, 10> kMainOptions = {{
     {'E', nullptr, editItem},
     {'F', nullptr, browseCategory},
     {'I', nullptr, includeItems},
+    {'N', searchDirectory},
     {'P', favouritesMenu},
     {'R', nullptr, removeItem},
     {'T', testAddress},

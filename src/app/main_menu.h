@@ -8,7 +8,7 @@ namespace ondaria {
 inline constexpr const char* kVersionText = "3.0";
 inline constexpr const char* kWindowTitle = "Ondaria";
 // Option letters in menu order, then ESC.
-inline constexpr const char* kMainOptionLetters = "PFEIRCDATB\x1B";
+inline constexpr const char* kMainOptionLetters = "PFEIRCDATBN\x1B";
 
 // Brings up the console, speech, the stream player and the sockets layer and
 // locates the station list file. `spokenGreeting` is false in command-line mode.

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/app_state.h"
+#include "app/directory_update.h"
 #include "app/station_list.h"
 #include "console/core/console.h"
 #include "console/core/settings.h"
@@ -142,6 +143,8 @@ void updateStationList() {
   sayMessage("ODATUINT", 0);
   if (chooseLetter("SN") == 'N')
     updateFromChangeFile();
+  else if (updateSource().empty())
+    updateFromDirectory();
   else
     updateFromInternet();
   // The favourites go back in every case the user asked for them, failures
@@ -227,10 +230,7 @@ void updateFromChangeFile() {
 
 // ---- Internet -------------------------------------------------------------------
 
-std::string updateSource() {
-  std::string url = trimBlanks(readSetting("ONDARIA", "SITEATUALIZA"));
-  return url.empty() ? std::string(kDefaultUpdateSource) : url;
-}
+std::string updateSource() { return trimBlanks(readSetting("ONDARIA", "SITEATUALIZA")); }
 
 UpdateSourceParts splitUpdateSource(const std::string& url) {
   UpdateSourceParts parts;
@@ -318,6 +318,15 @@ bool updateFromInternet() {
   sayMessage("ODATNENC", 2);
   sayMessage("ODAPTENT", 1);
   waitForEnter();
+  return false;
+}
+
+bool replaceStationList(const std::function<bool(const std::string& temporary)>& write) {
+  const std::string target = replacementTarget(stationListFile());
+  const std::string temporary = target + ".tmp";
+  if (write(temporary) && looksLikeStationList(temporary) && replaceWithTemporary(temporary, target))
+    return true;
+  ::unlink(temporary.c_str());
   return false;
 }
 

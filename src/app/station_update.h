@@ -10,17 +10,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "net/http_download.h"
 
 namespace ondaria {
-
-// Update source used when the setting ONDARIA/SITEATUALIZA is empty: the
-// complete station list published on the program's own web server.
-inline constexpr const char* kDefaultUpdateSource =
-    "http://www.ondaria.com.br/atualiza/ondaria.ini";
 
 // Number of favourite slots kept across an update (slots "1" to "20" of the
 // section "PREFERIDAS").
@@ -32,7 +28,9 @@ using SavedFavourites = std::vector<std::string>;
 
 // Main option A: asks whether to keep the favourites, then whether to update
 // from the internet (N: from a change file; any other answer, ESC included:
-// from the internet), runs that update and writes the favourites back.
+// from the internet), runs that update and writes the favourites back. The
+// internet update fetches the list at the update source when one is set, and
+// otherwise builds it from the open station directory (directory_update.h).
 void updateStationList();
 
 // Asks whether to keep the favourites; on S returns the values of the twenty
@@ -72,7 +70,8 @@ std::string changeSectionName(const std::string& line);
 // user hears why and the station list file is unchanged. True on success.
 bool updateFromInternet();
 
-// The update source: SITEATUALIZA, or kDefaultUpdateSource when it is empty.
+// The update source: the setting SITEATUALIZA, blanks trimmed; empty when
+// none is set.
 std::string updateSource();
 
 // The parts of an update source: everything up to and including the first
@@ -109,5 +108,14 @@ FetchResult fetchToFile(const std::string& host, const std::string& path,
 // captive portal's login page answered with 200 has none and must not replace
 // the station list.
 bool looksLikeStationList(const std::string& fileName);
+
+// Replaces the station list file with a complete new list that `write` puts
+// into the temporary file it is given (beside the list, or beside the file a
+// symbolic link of the list's name points at). The new list takes the old
+// one's place with one rename, after its bytes reached the disk and only when
+// `write` succeeded and the file reads as a station list; otherwise the
+// temporary file is deleted and the old list is left as it was. At every
+// moment the station list file is either the old list or the new one.
+bool replaceStationList(const std::function<bool(const std::string& temporary)>& write);
 
 }  // namespace ondaria

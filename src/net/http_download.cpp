@@ -216,12 +216,13 @@ std::string encodeUrl(const std::string& text) {
   return out;
 }
 
-std::string httpRequestText(const std::string& host, const std::string& target) {
+std::string httpRequestText(const std::string& host, const std::string& target,
+                            const std::string& userAgent) {
   return "GET " + encodeUrl(target) + " HTTP/1.0\r\n" +
          "UA-CPU: x86\r\n"
          "Connection: Close\r\n"
          "Accept-Language: pt-br\r\n"
-         "User-Agent: Brisol 2.4\r\n"
+         "User-Agent: " + userAgent + "\r\n"
          "Host: " + host + "\r\n"
          "\r\n";
 }
@@ -251,7 +252,8 @@ void HttpAnswer::close() {
   socket = -1;
 }
 
-bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
+bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit,
+                 const std::string& userAgent) {
   answer.close();
   answer.status = 500;
   answer.answered = false;
@@ -267,7 +269,7 @@ bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
   }
   // The outcome of the send is not looked at: a failed send shows up as an
   // answer that cannot be read.
-  sendText(answer.socket, httpRequestText(parts.host, parts.target));
+  sendText(answer.socket, httpRequestText(parts.host, parts.target, userAgent));
   answer.reader = newReader(answer.socket);
 
   std::vector<std::string> lines;
@@ -332,7 +334,8 @@ bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit) {
   return true;
 }
 
-bool httpGetFollow(const std::string& address, HttpAnswer& answer, int waitLimit) {
+bool httpGetFollow(const std::string& address, HttpAnswer& answer, int waitLimit,
+                   const std::string& userAgent) {
   std::string current = address;
   for (int answers = 0; answers < kMaxAnswers; ++answers) {
     UrlParts parts;
@@ -341,7 +344,7 @@ bool httpGetFollow(const std::string& address, HttpAnswer& answer, int waitLimit
       answer.failure = NetFailure::badAddress;
       return false;
     }
-    if (!httpRequest(parts, answer, waitLimit)) return false;
+    if (!httpRequest(parts, answer, waitLimit, userAgent)) return false;
     if (answer.status == 200) return true;
     if (answer.status < 300 || answer.status > 399) {
       answer.failure = NetFailure::httpStatus;
@@ -434,7 +437,7 @@ DownloadResult downloadToFile(const std::string& address, const std::string& fil
                               const DownloadOptions& options) {
   DownloadResult result;
   HttpAnswer answer;
-  bool ok = httpGetFollow(address, answer, options.waitLimit);
+  bool ok = httpGetFollow(address, answer, options.waitLimit, options.userAgent);
   result.status = answer.answered ? answer.status : 0;
   if (!ok) {
     result.failure = answer.failure;

@@ -46,11 +46,16 @@ inline constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 inline constexpr std::uint64_t kPlaylistSizeLimit = 1024 * 1024;
 inline constexpr std::uint64_t kStationListSizeLimit = 64ull * 1024 * 1024;
 
+// How every request names the program unless its caller names it otherwise.
+inline constexpr const char* kDefaultUserAgent = "Brisol 2.4";
+
 struct DownloadOptions {
   std::uint64_t maxBodyBytes = kPlaylistSizeLimit;
   // Wait limit (sockets.h) for connecting, for each header line and for each
   // 8 KB of the body.
   int waitLimit = kDefaultWaitLimit;
+  // The User-Agent line's value (a service may ask its clients to name themselves).
+  std::string userAgent = kDefaultUserAgent;
 };
 inline DownloadOptions playlistDownload() { return {kPlaylistSizeLimit, kDefaultWaitLimit}; }
 inline DownloadOptions stationListDownload() { return {kStationListSizeLimit, kDefaultWaitLimit}; }
@@ -75,7 +80,8 @@ bool splitUrl(const std::string& address, UrlParts& parts);
 std::string encodeUrl(const std::string& text);
 
 // The exact request bytes sent for one GET.
-std::string httpRequestText(const std::string& host, const std::string& target);
+std::string httpRequestText(const std::string& host, const std::string& target,
+                            const std::string& userAgent = kDefaultUserAgent);
 
 // One exchange, up to the end of the header block. After a 200 answer the
 // connection stays open in socket/reader for the body; otherwise it is closed.
@@ -100,12 +106,14 @@ struct HttpAnswer {
 };
 
 // False when no HTTP answer came (failure says why); true for any status.
-bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit = kDefaultWaitLimit);
+bool httpRequest(const UrlParts& parts, HttpAnswer& answer, int waitLimit = kDefaultWaitLimit,
+                 const std::string& userAgent = kDefaultUserAgent);
 
 // Requests `address`, following redirections (also relative ones). True when
 // the final answer is 200; `answer` then holds the open connection.
 bool httpGetFollow(const std::string& address, HttpAnswer& answer,
-                   int waitLimit = kDefaultWaitLimit);
+                   int waitLimit = kDefaultWaitLimit,
+                   const std::string& userAgent = kDefaultUserAgent);
 
 // Copies the rest of the connection into `fileName` (created or replaced),
 // stopping at options.maxBodyBytes (tooLarge). `expectedLength` (-1: unknown)

@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "console/core/console.h"
 #include "console/core/settings.h"
@@ -31,6 +32,8 @@ constexpr long kMaxReadWaitMicros = 60L * 1000 * 1000;
 struct SocketsState {
   long readWaitMicros = kDefaultReadWaitMicros;
   bool started = false;
+  NetGiveUpCheck giveUpCheck;
+  bool givenUp = false;
 };
 
 SocketsState& state() {
@@ -38,8 +41,13 @@ SocketsState& state() {
   return s;
 }
 
-// Keys typed and repaints asked for during a wait reach the console.
-void serveWindow() { pumpWindowMessages(); }
+// Keys typed and repaints asked for during a wait reach the console; then the
+// user's check may ask to give the wait up.
+void serveWindow() {
+  pumpWindowMessages();
+  SocketsState& s = state();
+  if (s.giveUpCheck && !s.givenUp && s.giveUpCheck()) s.givenUp = true;
+}
 
 // Waits up to `micros` for `events` on one socket. True when any of them (or a
 // hang-up or error, which a following call will report) is signalled.
@@ -80,6 +88,7 @@ bool pollForEvent(int socket, short events) {
 }
 
 bool limitExceeded(int limit, int emptyPolls) {
+  if (state().givenUp) return true;
   // 10 polls per unit of limit, as the reader has always counted.
   return limit != 0 && emptyPolls > limit * 10;
 }
@@ -101,6 +110,7 @@ long parseReadWait(const std::string& text) {
 // Completes a non-blocking connect within the shared budget of empty polls.
 bool finishConnect(int socket, int limit, int& emptyPolls) {
   for (;;) {
+    if (state().givenUp) return false;
     if (pollForEvent(socket, POLLOUT)) {
       int error = 0;
       socklen_t len = sizeof error;
@@ -160,9 +170,18 @@ void netCleanup() {
 
 long readWaitMicros() { return state().readWaitMicros; }
 
+void setNetGiveUpCheck(NetGiveUpCheck check) {
+  SocketsState& s = state();
+  s.giveUpCheck = std::move(check);
+  s.givenUp = false;
+}
+
+bool netGivenUp() { return state().givenUp; }
+
 bool waitSocketEvent(int socket, bool forWrite, int limit, int& emptyPolls) {
   if (socket < 0) return false;
   for (;;) {
+    if (state().givenUp) return false;
     if (pollForEvent(socket, forWrite ? POLLOUT : POLLIN)) return true;
     ++emptyPolls;
     if (limitExceeded(limit, emptyPolls)) return false;
@@ -199,6 +218,7 @@ std::vector<NetAddress> resolveHost(const std::string& host, int port) {
 
 int connectTcp(const std::string& host, int port, int limit) {
   state().readWaitMicros = parseReadWait(readSetting("LUMARE", "TIMEOUT_REDE"));
+  if (state().givenUp) return -1;
   std::vector<NetAddress> addresses = resolveHost(host, port);
   int emptyPolls = 0;
   for (const NetAddress& addr : addresses) {
@@ -290,6 +310,12 @@ bool waitForData(Reader* reader, int limit, int& emptyPolls) {
   if (!reader) return false;
   reopenAfterSoftStop(reader);
   for (;;) {
+    // A peer that keeps trickling bytes never lets a wait run empty: the
+    // user's give-up is looked at before each wait as well.
+    if (state().givenUp) {
+      reader->state = ReaderState::timedOut;
+      return false;
+    }
     if (readerReady(reader)) return true;
     waitSocket(reader->socket, POLLIN, kEmptyPollMicros);
     serveWindow();

@@ -23,6 +23,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,18 @@ bool waitSocketEvent(int socket, bool forWrite, int limit, int& emptyPolls);
 
 // Read-wait time in microseconds as set by the last connectTcp.
 long readWaitMicros();
+
+// The user's way out of a wait: a check made after the window was served in
+// every wait of this layer (connecting, the TLS handshake, sending, reading).
+// Once it returns true, that wait and every later one give up at once as if
+// their limit had run out, until the check is removed or replaced; the caller
+// knows why its transfer failed, since the check is its own. Installed by the
+// code that lets the user abandon a transfer (ESC), for the transfer's span.
+// Pass nullptr to remove it.
+using NetGiveUpCheck = std::function<bool()>;
+void setNetGiveUpCheck(NetGiveUpCheck check);
+// True when the installed check has asked to give up.
+bool netGivenUp();
 
 // Why a reader stopped handing out bytes.
 enum class ReaderState {

@@ -36,16 +36,17 @@ TEST(MainMenu, GreetingInvalidOptionsHelpAndGoodbye) {
   // X and F2 are both invalid options.
   EXPECT_EQ(countContaining(r, "text", "Opção inválida"), 2);
 
-  // F1: the heading, the eleven options in menu order, then the beep.
+  // F1: the heading, the twelve options in menu order, then the beep.
   int at = findFrom(r, 0, "As opções são:");
   ASSERT_GE(at, 0);
   for (const char* line : {"P - radios preferidas", "F - folhear as rádios por categorias",
                            "E - editar uma categoria", "I - incluir item em uma categoria",
                            "R - remover item de uma categoria", "C - criar nova categoria",
                            "D - destruir uma categoria",
-                           "A - atualizar a lista de rádios por arquivo ATU",
+                           "A - atualizar a lista de rádios pelo diretório ou por arquivo ATU",
                            "T - testar um endereço de rádio",
-                           "B - buscar uma rádio por parte do nome", "ESC - terminar"}) {
+                           "B - buscar uma rádio por parte do nome",
+                           "N - procurar no diretório de rádios da internet", "ESC - terminar"}) {
     const int next = findFrom(r, at + 1, line);
     ASSERT_GT(next, at) << line;
     at = next;
