@@ -143,7 +143,8 @@ bool knowMirrors(const std::string& base, const WaitWatch& watch) {
   const std::string origin = originOf(base);
   if (std::find(s.mirrors.begin(), s.mirrors.end(), origin) == s.mirrors.end())
     s.mirrors.push_back(origin);
-  s.base = base;
+  // A list that did not come is asked for again by the next query.
+  s.base = names.empty() ? std::string() : base;
   s.preferred = 0;
   return true;
 }

@@ -49,12 +49,17 @@ std::string orAll(const std::string& value) {
   return value.empty() ? messageText("ODDIRTOD") : value;
 }
 
+// The state as it is searched: a Brazilian state's code written out.
+std::string searchedState(const DirectoryFilters& f) {
+  return effectiveCountry(f) == "BR" ? brazilianStateName(f.state) : f.state;
+}
+
 // "País: BR   Estado: todos   Gênero: todos", written and not spoken: the
 // filters are heard when they are changed.
 void showFilters() {
   const DirectoryFilters& f = directoryFilters();
   writeLine(messageText("ODDIRPAI") + orAll(effectiveCountry(f)) + "   " +
-            messageText("ODDIRUF") + orAll(f.state) + "   " + messageText("ODDIRGEN") +
+            messageText("ODDIRUF") + orAll(searchedState(f)) + "   " + messageText("ODDIRGEN") +
             orAll(f.tag));
 }
 
@@ -73,7 +78,7 @@ bool askFilter(const char* key, std::string& value) {
 void changeFilters() {
   DirectoryFilters& f = directoryFilters();
   const std::string items[] = {
-      messageText("ODFILUF") + orAll(f.state),
+      messageText("ODFILUF") + orAll(searchedState(f)),
       messageText("ODFILGEN") + orAll(f.tag),
       messageText("ODFILPAI") + orAll(effectiveCountry(f)),
       messageText("ODFILLIM"),
@@ -282,8 +287,7 @@ DirectorySearch directorySearchFor(const std::string& name, const DirectoryFilte
   search.name = name;
   search.countryCode = effectiveCountry(filters);
   // Brazilian states are mostly written out in the directory ("São Paulo").
-  search.state =
-      search.countryCode == "BR" ? brazilianStateName(filters.state) : filters.state;
+  search.state = searchedState(filters);
   search.tag = filters.tag;
   return search;
 }
