@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "console/core/console.h"
+#include "console/core/ini_text.h"
 #include "console/core/settings.h"
 #include "net/http_download.h"
 #include "net/sockets.h"
@@ -38,11 +39,7 @@ ClientState& client() {
 }
 
 std::string trimmedSetting(const char* key) {
-  std::string value = readSetting("ONDARIA", key);
-  const size_t b = value.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  const size_t e = value.find_last_not_of(" \t");
-  return value.substr(b, e - b + 1);
+  return std::string(ini::trimBlanks(readSetting("ONDARIA", key)));
 }
 
 // "https" of "https://host/x"; "http" when the address names no scheme.

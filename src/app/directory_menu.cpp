@@ -218,18 +218,11 @@ void play(const DirectoryStation& s, const std::string& mirror) {
   playAddress(s.address);
 }
 
-// Draws the count and the list of names from the count row on; the count is
-// heard when the list first comes, not each time it is drawn again.
-void openResults(const DirectoryStations& found, bool speakCount) {
+// Draws the count and the list of names from the count row on. The count is
+// shown, not spoken: the first station found is the first thing heard.
+void openResults(const DirectoryStations& found) {
   clearFromLine(kCountRow);
-  const std::string count = std::to_string(found.stations.size());
-  if (speakCount) {
-    sayMessage("ODDIRENC", 0);
-    writeNumberSpoken(static_cast<long long>(found.stations.size()));
-  } else {
-    writeText(messageText("ODDIRENC") + count);
-  }
-  writeLine();
+  writeLine(messageText("ODDIRENC") + std::to_string(found.stations.size()));
   openList(1, whereY(), 79, listBottomRow());
   for (const DirectoryStation& s : found.stations) addListItem(s.name);
 }
@@ -238,7 +231,7 @@ void openResults(const DirectoryStations& found, bool speakCount) {
 void browseResults(const DirectoryStations& found, const std::string& mirror) {
   int cursor = 1;
   bool speakFirst = true;
-  openResults(found, true);
+  openResults(found);
   for (;;) {
     const ListRunResult r = runList(cursor, speakFirst);
     cursor = r.index;
@@ -258,7 +251,7 @@ void browseResults(const DirectoryStations& found, const std::string& mirror) {
       setTextBackground(kTitleBackground);
       writeLine("Ondaria - " + messageText("ODOPC_N"));
       setTextBackground(0);
-      openResults(found, false);
+      openResults(found);
     } else if (key == 'P' || (key == 0 && r.code == kKeyF1)) {
       showStationInfo(s);
       speakFirst = false;
@@ -266,7 +259,7 @@ void browseResults(const DirectoryStations& found, const std::string& mirror) {
       closeList();
       if (key == 'I') includeInCategory(s);
       else keepAsFavourite(s);
-      openResults(found, false);
+      openResults(found);
     } else {
       showListKeys();
       speakFirst = false;
@@ -299,7 +292,11 @@ std::string directoryPlaceText(const DirectoryStation& s) {
 
 std::string directoryFormatText(const DirectoryStation& s) {
   std::string text = s.codec;
-  if (s.bitrate > 0) text += (text.empty() ? "" : " ") + std::to_string(s.bitrate) + " kbps";
+  if (s.bitrate > 0) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(s.bitrate);
+    text += " kbps";
+  }
   if (s.hls) text += text.empty() ? "HLS" : ", HLS";
   return text;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "console/core/ini_text.h"
 #include "net/http_download.h"
 #include "platform/codepage.h"
 #include "speech/text_case.h"
@@ -16,15 +17,9 @@ namespace {
 
 using Json = nlohmann::json;
 
-bool isBlankByte(uint8_t c) { return c == ' ' || c == '\t'; }
+using ini::trimBlanks;
 
-std::string_view trimBlanks(std::string_view text) {
-  size_t b = 0;
-  size_t e = text.size();
-  while (b < e && isBlankByte(static_cast<uint8_t>(text[b]))) ++b;
-  while (e > b && isBlankByte(static_cast<uint8_t>(text[e - 1]))) --e;
-  return text.substr(b, e - b);
-}
+bool isBlankByte(uint8_t c) { return c == ' ' || c == '\t'; }
 
 // Bytes that may not stand in a shown or spoken text: the C0 controls, DEL and
 // the five bytes cp1252 leaves undefined (they decode to C1 controls).
@@ -80,7 +75,9 @@ std::string lowerAscii(std::string text) {
 }
 
 // Reads a file through a small buffer as the character sequence the JSON
-// reader walks, so that an answer of any size costs only the buffer.
+// reader walks, so that an answer of any size costs only the buffer. The
+// reader takes every character through this iterator: the common step is one
+// comparison.
 class FileChars {
  public:
   using iterator_category = std::input_iterator_tag;
@@ -92,27 +89,30 @@ class FileChars {
   struct Source {
     std::FILE* file = nullptr;
     std::array<char, 64 * 1024> buffer{};
-    size_t position = 0;
-    size_t count = 0;
-    void refill() {
-      position = 0;
-      count = file ? std::fread(buffer.data(), 1, buffer.size(), file) : 0;
-    }
   };
 
   FileChars() = default;
-  explicit FileChars(Source* source) : source_(source) {}
-  const char& operator*() const { return source_->buffer[source_->position]; }
+  explicit FileChars(Source* source) : source_(source) { refill(); }
+  const char& operator*() const { return *current_; }
   FileChars& operator++() {
-    if (++source_->position >= source_->count) source_->refill();
+    if (++current_ == end_) refill();
     return *this;
   }
-  bool operator==(const FileChars& other) const { return atEnd() == other.atEnd(); }
+  // Only "at the end or not" is ever asked.
+  bool operator==(const FileChars& other) const {
+    return (current_ == end_) == (other.current_ == other.end_);
+  }
   bool operator!=(const FileChars& other) const { return !(*this == other); }
 
  private:
-  bool atEnd() const { return !source_ || source_->count == 0; }
+  void refill() {
+    const size_t n = std::fread(source_->buffer.data(), 1, source_->buffer.size(), source_->file);
+    current_ = source_->buffer.data();
+    end_ = current_ + n;
+  }
   Source* source_ = nullptr;
+  const char* current_ = nullptr;
+  const char* end_ = nullptr;
 };
 
 template <typename Sax>
@@ -120,7 +120,6 @@ bool parseFile(const std::string& path, Sax& sax) {
   auto source = std::make_unique<FileChars::Source>();
   source->file = std::fopen(path.c_str(), "rb");
   if (!source->file) return false;
-  source->refill();
   const bool ok = Json::sax_parse(FileChars(source.get()), FileChars(), &sax);
   std::fclose(source->file);
   return ok;

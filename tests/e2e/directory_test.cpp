@@ -104,9 +104,10 @@ TEST(DirectoryProgram, SearchHearInfoPlayIncludeAndKeepAsFavourite) {
       << search;
   EXPECT_NE(search.find("User-Agent: Ondaria/3.0\r\n"), std::string::npos);
 
-  // Heard: the count (once), the first station, then on P its place, genres,
-  // format and votes (the voice says punctuation and numbers apart).
-  EXPECT_EQ(r.countHeard("text", "Rádios encontradas"), 1);
+  // Heard: right after the name typed, the first station found (the count is
+  // only shown); then on P its place, genres, format and votes (the voice
+  // says punctuation and numbers apart).
+  EXPECT_EQ(r.countHeard("text", "Rádios encontradas"), 0);
   int at = 0;
   for (const char* said : {"Rádio Cultura", "Local", "São Paulo", "BR", "Gêneros", "mpb",
                            "educativa", "Formato", "AAC", "kbps", "Votos"}) {
@@ -142,7 +143,8 @@ TEST(DirectoryProgram, EscGivesUpAStalledDirectory) {
       "wait Desistiu\nkey Esc\nwait Que deseja\nkey Esc\n");
   ASSERT_FALSE(r.timedOut) << r.stderrText;
   EXPECT_EQ(r.exitStatus, 0) << r.stderrText;
-  EXPECT_TRUE(r.heard("text", "consultando o servidor de rádios"));
+  // (The script's "wait Um momento" held ESC back until the wait was told;
+  // whether the key cut that sentence short depends on timing.)
   EXPECT_TRUE(r.heard("text", "Desistiu"));
   EXPECT_FALSE(r.heard("text", "Erro na comunicação"));
   // Only the mirror list was asked of the base: no search went on after ESC.
