@@ -238,6 +238,19 @@ void startSpeech(int level, std::string_view soundDirectory) {
     platform::logSpeech(platform::SpeechEvent::Engine, engine);
     s.loggedEngine = engine;
   }
+  // A server that could not start because of a damaged file of its own says
+  // why, in the voice that speaks instead, one line at a time.
+  if (!s.serverActive && !s.serverError.empty()) {
+    std::string error = std::move(s.serverError);
+    s.serverError.clear();
+    size_t start = 0;
+    while (start < error.size()) {
+      size_t end = error.find("\r\n", start);
+      if (end == std::string::npos) end = error.size();
+      writeLineSpoken(std::string_view(error).substr(start, end - start));
+      start = end + 2;
+    }
+  }
 }
 
 void endSpeech() {

@@ -14,9 +14,11 @@ bool engineStart(int voice, int rate, int pitch, int type) {
   SpeechState& s = state();
   s.serverType = type;
   setSpeechServerWakeHook([] { wakeConsole(); });
-  s.server = makeSpeechServer(type);  // none for the built-in engine (type 3) yet
+  s.server = makeSpeechServer(type);
+  s.serverError.clear();
   if (!s.server) return false;
   if (!s.server->start(voice, rate, pitch)) {
+    s.serverError = s.server->startError();
     s.server.reset();
     return false;
   }

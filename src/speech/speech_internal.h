@@ -2,11 +2,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace ondaria {
+class SpeechServer;
+}
+
 namespace ondaria::speech_detail {
+
+// Tells the program that a server's speech has ended (from the server's own
+// thread): the wake hook of setSpeechServerWakeHook, or wakeConsole.
+void speechServerEnded();
+// The built-in engine's driver (server type 3).
+std::unique_ptr<SpeechServer> makeKoralServer();
 
 // 8-bit unsigned mono at this rate is the format of every recording, of the
 // diphone database and of the beeps.

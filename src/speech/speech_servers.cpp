@@ -24,6 +24,8 @@
 #include "platform/audio_device.h"
 #include "platform/codepage.h"
 #include "platform/speech_log.h"
+#include "console/core/settings.h"
+#include "speech/speech_internal.h"
 
 namespace ondaria {
 
@@ -40,7 +42,9 @@ std::function<void()>& wakeHook() {
   return hook;
 }
 
-void wake() {
+}  // namespace
+
+void speech_detail::speechServerEnded() {
   std::function<void()> hook;
   {
     std::lock_guard<std::mutex> lock(hookMutex());
@@ -52,6 +56,10 @@ void wake() {
     wakeConsole();
   }
 }
+
+namespace {
+
+void wake() { speech_detail::speechServerEnded(); }
 
 // Step of stop()'s wait for the end of speech (the classic driver's 300 ms).
 constexpr auto kStopWaitStep = std::chrono::milliseconds(300);
@@ -598,7 +606,7 @@ class SpeechdServer : public SpeechServer {
 std::unique_ptr<SpeechServer> makeSpeechServer(int type) {
   switch (type) {
     case kServerBuiltIn:
-      return nullptr;
+      return speech_detail::makeKoralServer();
     case kServerClassic:
       return std::make_unique<EspeakClassicServer>();
     case kServerSecondClass:
@@ -606,6 +614,15 @@ std::unique_ptr<SpeechServer> makeSpeechServer(int type) {
     default:
       return std::make_unique<EspeakStandardServer>();
   }
+}
+
+koral::KoralFiles koralFilesFromSettings() {
+  koral::KoralSettings s;
+  s.database = readSetting("KORALTTS", "MBROLA_DB");
+  std::string dir = readSetting("KORALTTS", "DIR");
+  if (!dir.empty()) s.directory = nativePath(dir);
+  s.base = readSetting("KORALTTS", "BASE");
+  return koral::koralFiles(s, programDirectory());
 }
 
 double espeakPendingSeconds() { return EspeakEngine::instance().pendingSeconds(); }

@@ -9,8 +9,9 @@
 //                and pitch passed on, cut only while sound plays
 //   other types  espeak-ng with its Brazilian Portuguese voice ("pt-br"), rate
 //                on the -10…10 scale
-//   type 3       the built-in engine; not provided here (makeSpeechServer gives
-//                nullptr, so the front-end falls back to diphone speech)
+//   type 3       the built-in Koral engine (tts/koral_engine.h): our own
+//                Portuguese text stages driving the MBROLA synthesiser with
+//                the br4 voice; its samples go to the program's audio mixer
 //
 // Contract of every driver (the front-end relies on it):
 // - start returns true only when the engine can speak; every failure is false.
@@ -34,6 +35,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tts/koral_engine.h"
+
 namespace ondaria {
 
 // Server types of SERVFALA/TIPOSAPI that select a driver.
@@ -55,15 +58,22 @@ class SpeechServer {
   virtual void stop() = 0;
   // The engine behind the driver, as the speech log names it.
   virtual const char* engineName() const = 0;
+  // After a failed start: a message the user must be told (a damaged
+  // language file), or empty when the engine is simply not available.
+  virtual std::string startError() const { return {}; }
 };
 
-// The driver for a server type, not yet started; nullptr for type 3.
+// The driver for a server type, not yet started.
 std::unique_ptr<SpeechServer> makeSpeechServer(int type);
 
 // Called (from a driver's own thread) when a server's speech has ended, so
 // that a wait for console events returns and looks again. Without a hook: the
 // console's wakeConsole.
 void setSpeechServerWakeHook(std::function<void()> hook);
+
+// The built-in engine's files as the settings name them: section KORALTTS,
+// keys MBROLA_DB, DIR and BASE (koral::koralFiles gives the defaults).
+koral::KoralFiles koralFilesFromSettings();
 
 // Sound the espeak-ng engine has made that has not yet been played, in
 // seconds (for benchmarks and diagnostics; 0 when the engine is not open).

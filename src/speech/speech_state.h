@@ -24,6 +24,8 @@ struct SpeechState {
   bool serverActive = false;
   int serverType = 5;
   std::unique_ptr<SpeechServer> server;
+  // What the last server that failed to start asked to tell the user.
+  std::string serverError;
   // Engine last named in the speech log; a run starts with diphone speech.
   std::string loggedEngine = "diphones";
   bool enginePending = true;  // text handed to the server may still sound

@@ -97,7 +97,8 @@ TEST_F(Frontend, DirectoryShorthandsServeDiphoneSpeechToo) {
 
 TEST_F(Frontend, ServerThatCannotStartFallsBackToDiphones) {
   settings = "[TRADUTOR]\r\nSAPI=S\r\nDIRLETRAS=" + letters.string() + "\r\nDIRDIFONES=" +
-             difones.string() + "\r\n[SERVFALA]\r\nTIPOSAPI=3\r\n";
+             difones.string() + "\r\n[SERVFALA]\r\nTIPOSAPI=3\r\n" +
+             "[KORALTTS]\r\nMBROLA_DB=/nonexistent/voz\r\n";
   start();
   EXPECT_FALSE(speechServerActive());
   EXPECT_EQ(speechServerType(), 3);
