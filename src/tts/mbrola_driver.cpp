@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,11 +18,13 @@ namespace ondaria::koral {
 namespace {
 
 // Limits of the values handed to the program (see the header): outside them
-// it aborts or crashes.
+// it aborts or crashes. A duration of 0 aborts it; so does a phoneme of more
+// than about 4000 pitch periods (5 s at 800 Hz after a missing diphone), hence
+// 3 s at 800 Hz at most.
 constexpr long kMinDurationMs = 2;
-constexpr long kMaxDurationMs = 10000;
+constexpr long kMaxDurationMs = 3000;
 constexpr long kMinHz = 40;
-constexpr long kMaxHz = 1000;
+constexpr long kMaxHz = 800;
 // It gives up ("Too many phones without pitch information") after about 250
 // phonemes without a pitch point or without a flush.
 constexpr int kPitchEvery = 150;
@@ -247,11 +250,23 @@ void MbrolaSynth::pump() {
   // Standard error first: a marker seen there means every sample made before
   // it is already in the output pipe, and is read below.
   uint64_t seenBefore = markersSeen_;
+  bool errorEnded = false;
   for (;;) {
-    bool end = false;
-    std::string err = platform::readAvailable(child_.error, 4096, &end);
+    std::string err = platform::readAvailable(child_.error, 4096, &errorEnded);
     if (!err.empty()) handleErrorText(err);
     if (err.empty()) break;
+  }
+  // Standard error closed: the process is probably gone. Its output pipe may
+  // not show the end when another process holds a copy of it, so the process
+  // itself is asked (without reaping it; close() does that).
+  if (errorEnded && !ended_) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(child_.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == child_.pid) {
+      ended_ = true;
+      if (lastErrorStr_.empty()) fail(kMbrolaNotRunning, "mbrola ended");
+      else lastError_ = kMbrolaNotRunning;
+    }
   }
   bool discarding = discardUntil_ > seenBefore;
   for (;;) {

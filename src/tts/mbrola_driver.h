@@ -25,8 +25,8 @@
 //
 // Lines are checked before they reach the program, since some values make it
 // abort ("PANIC") or crash: a phoneme name with a blank, "#" or ";" in it
-// becomes "_", durations are kept within 2 … 10 000 ms, pitch points within
-// 0 … 100 % and 40 … 1000 Hz, a pitch point is added when 150 phonemes came
+// becomes "_", durations are kept within 2 … 3000 ms, pitch points within
+// 0 … 100 % and 40 … 800 Hz, a pitch point is added when 150 phonemes came
 // without one, and a flush is made after 200 phonemes without one.
 //
 // Never blocks its caller: writes are queued and handed to the process as it

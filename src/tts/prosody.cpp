@@ -313,6 +313,7 @@ int stressPosition(std::string_view w) {
   auto vowel = [](char c) { return std::string_view("aeiou\xFC").find(c) != std::string_view::npos; };
   State st = Start;
   int noted = 0;
+  bool finalS = false;
   for (int i = n - 1; i >= 0; --i) {
     char c = w[i];
     int here = i + 1;
@@ -321,8 +322,9 @@ int stressPosition(std::string_view w) {
         if (isAEO(c)) { noted = here; st = AfterFinalVowel; }
         else if (c == 'i') { noted = here; st = FinalI; }
         else if (c == 'u') { noted = here; st = FinalU; }
-        else if (c == 'm') st = FinalM;
-        else if (c == 's') st = Start;
+        // A final "ns" is the plural of "m" (homem, homens): read alike.
+        else if (c == 'm' || (c == 'n' && finalS)) st = FinalM;
+        else if (c == 's') { st = Start; finalS = true; }
         else st = FinalConsonant;
         break;
       case AfterFinalVowel:

@@ -45,12 +45,14 @@ TEST(SpeechFactors, RateAndPitchOfTheStart) {
 // A copy of the shipped files in a folder of its own, one of them spoiled.
 class LanguageFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { copyShipped(); }
+  void copyShipped() {
     files_ = shippedFiles();
     for (std::string* f : {&files_.rules, &files_.exceptions, &files_.abbreviations, &files_.prosody,
                            &files_.diphones}) {
       std::string to = (dir_.path() / std::filesystem::path(*f).filename()).string();
-      if (std::filesystem::exists(*f)) std::filesystem::copy_file(*f, to);
+      if (std::filesystem::exists(*f))
+        std::filesystem::copy_file(*f, to, std::filesystem::copy_options::overwrite_existing);
       else writeFileBytes(to, "a-b\n");
       *f = to;
     }
@@ -69,16 +71,16 @@ TEST_F(LanguageFiles, EachMissingOrDamagedFileHasItsMessage) {
   ASSERT_TRUE(fine.loadLanguage(files_)) << utf8(fine.errorText());
   std::filesystem::remove(files_.rules);
   EXPECT_EQ(failure(), "Erro na base de dados de português");
-  SetUp();
+  copyShipped();
   std::filesystem::remove(files_.exceptions);
   EXPECT_EQ(failure(), "Erro na base de dados de português");
-  SetUp();
+  copyShipped();
   std::filesystem::remove(files_.abbreviations);
   EXPECT_EQ(failure(), "Erro no arquivo de abreviaturas");
-  SetUp();
+  copyShipped();
   writeFileBytes(files_.prosody, "[CHAVES]\n");
   EXPECT_EQ(failure(), "Duração dos difones errada ou ausente\r\nErro no arquivo de prosódia");
-  SetUp();
+  copyShipped();
   std::filesystem::remove(files_.diphones);
   EXPECT_EQ(failure(), "Erro no arquivo de prosódia");
 }

@@ -23,8 +23,8 @@ TEST(MbrolaLines, ValuesThatWouldStopTheProgramAreKeptInBounds) {
   } cases[] = {
       {"a 100 50 200", "a 100 50 200"},
       {"a 0", "a 2"},
-      {"a 99999999", "a 10000"},
-      {"a 100 50 99999", "a 100 50 1000"},
+      {"a 99999999", "a 3000"},
+      {"a 100 50 99999", "a 100 50 800"},
       {"a 100 150 5", "a 100 100 40"},
       {"a 100 50", "a 100"},              // a pitch point without its frequency
       {"a abc", "a 100"},

@@ -100,7 +100,7 @@ TEST_F(Normalise, NumbersSymbolsAndAbbreviations) {
       {"3,5", "três vírgula cinco"},
       {"2.5", "dois ponto cinco"},
       {"-5", "menos cinco"},
-      {"a - b", "a , b"},
+      {"a - casa", "a , casa"},
       {"2222-3333", "dois dois dois dois traço três três três três"},
       {"SP", "ésse pê"},
       {"Sr. Silva", "senhor Silva"},
