@@ -329,6 +329,9 @@ int stressPosition(std::string_view w) {
         break;
       case AfterFinalVowel:
         if (c == 'u') st = UBeforeFinalVowel;
+        // An unaccented i between vowels is a glide of the vowel before it:
+        // praia, maio, meio, joia (a stressed i there carries an accent: saía).
+        else if (c == 'i' && i > 0 && isAEO(w[i - 1])) return here - 1;
         else if (vowel(c)) return here;
         else st = Penultimate;
         break;

@@ -22,7 +22,7 @@ TEST(Stress, PortugueseAccentAndEndingRules) {
       {"irmã", 4}, {"pão", 2}, {"lições", 4}, {"àquele", 4}, {"azul", 3}, {"feliz", 4},
       {"urubu", 5}, {"jardim", 5}, {"algum", 4}, {"saiu", 3}, {"guerra", 3}, {"quero", 3},
       {"água", 1}, {"tranquilo", 7}, {"pessoas", 5}, {"livros", 2}, {"homem", 2},
-      {"jovens", 2}, {"pneu", 3}, {"xyz", 0}, {"", 0}, {"s", 0}, {"y", 0}, {"homens", 2}, {"parabéns", 6},
+      {"jovens", 2}, {"pneu", 3}, {"xyz", 0}, {"", 0}, {"s", 0}, {"y", 0}, {"praia", 3}, {"maio", 2}, {"joia", 2}, {"dia", 2}, {"homens", 2}, {"parabéns", 6},
   };
   for (const auto& c : cases)
     EXPECT_EQ(koral::stressPosition(koral::lowerText(cp(c.word))), c.position) << c.word;
