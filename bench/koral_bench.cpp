@@ -27,40 +27,14 @@
 #include "speech/speech_servers.h"
 #include "tts/koral_engine.h"
 #include "tts/koral_text.h"
+#include "latency_probe.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using namespace ondaria;
 
-std::atomic<long long> firstAudibleAfter{0};
-std::atomic<long long> firstSilentAfter{0};
-std::atomic<long long> watchFrom{0};
-std::atomic<int> mode{0};  // 0 idle, 1 wait for sound, 2 wait for silence
-
-long long ns(Clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-void observe(const platform::AudioBlockReport& r) {
-  long long when = ns(r.when);
-  if (when < watchFrom.load()) return;
-  if (mode.load() == 1 && r.firstAudible >= 0 && firstAudibleAfter.load() == 0)
-    firstAudibleAfter.store(when + static_cast<long long>(r.firstAudible) * 1000000000LL /
-                                      platform::kMixRate);
-  if (mode.load() == 2 && r.firstAudible < 0 && firstSilentAfter.load() == 0)
-    firstSilentAfter.store(when);
-}
-
-struct Stats {
-  double median, p95, max;
-};
-Stats stats(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  auto at = [&](double q) { return v[static_cast<size_t>(q * (v.size() - 1) + 0.5)]; };
-  return {at(0.5), at(0.95), v.back()};
-}
+using namespace latency;
 
 // Peak resident size (VmHWM) of a process in kB; 0 when unknown.
 long peakKb(const std::string& pid = "self") {
@@ -154,7 +128,7 @@ void stress(const koral::KoralFiles& files) {
   if (!wrong.empty()) std::printf("  wrong:%s\n", wrong.c_str());
 }
 
-void latency() {
+void keyLatency() {
   auto server = makeSpeechServer(kServerBuiltIn);
   if (!server->start(1, 0, 0)) {
     std::printf("latency: the built-in voice cannot start (mbrola or br4 missing?)\n");
@@ -219,7 +193,7 @@ int main(int argc, char** argv) {
   koral::KoralFiles files = koralFilesFromSettings();
   if (only.empty() || only == "memory") memory(files);
   if (only.empty() || only == "stress") stress(files);
-  if (only.empty() || only == "latency") latency();
+  if (only.empty() || only == "latency") keyLatency();
   if (only.empty() || only == "speed") speed(files);
   return 0;
 }

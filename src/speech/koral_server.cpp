@@ -28,12 +28,8 @@ namespace {
 // Sound made ahead of what plays is kept under this many seconds: a long text
 // is synthesised as it is heard, never all at once into memory.
 constexpr double kAheadSeconds = 3.0;
-// Steps of the worker's waits: for room in the queue, and for the end of the
-// sound (never shorter than 1 ms, never longer than 100 ms, as the mixer may
-// take the sound slower than real time).
+// Step of the worker's wait for room in the queue.
 constexpr auto kRoomStep = std::chrono::milliseconds(50);
-constexpr auto kEndCheckMin = std::chrono::microseconds(1000);
-constexpr auto kEndCheckMax = std::chrono::microseconds(100000);
 // Step of stop()'s wait for the end of speech.
 constexpr auto kStopStep = std::chrono::milliseconds(50);
 
@@ -176,13 +172,8 @@ class KoralServer : public SpeechServer {
   // sample, then checks in short steps; once the sound is over (played or
   // cut) wakes the program's waiting loop so that it sees busy() turn false.
   void watchForEndOfSound(std::unique_lock<std::mutex>& lock) {
-    if (source_->busy()) {
-      auto left = std::chrono::microseconds(
-          static_cast<long long>(source_->pendingFrames()) * 1000000 / platform::kMixRate);
-      wakeWorker_.wait_for(lock, std::clamp(left, kEndCheckMin, kEndCheckMax),
-                           [&] { return quit_ || !jobs_.empty(); });
+    if (waitWhileSoundPlays(source_.get(), lock, wakeWorker_, [&] { return quit_ || !jobs_.empty(); }))
       return;
-    }
     watchingEnd_ = false;
     lock.unlock();
     speechServerEnded();

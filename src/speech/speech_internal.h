@@ -1,12 +1,18 @@
 // Shared between the source files of the speech front-end; not for other modules.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace platform {
+class PcmQueueSource;
+}
 namespace ondaria {
 class SpeechServer;
 }
@@ -16,6 +22,13 @@ namespace ondaria::speech_detail {
 // Tells the program that a server's speech has ended (from the server's own
 // thread): the wake hook of setSpeechServerWakeHook, or wakeConsole.
 void speechServerEnded();
+// A server's worker with nothing left to make: while `source` still plays,
+// sleeps on `wake` (holding `lock` otherwise) until the mixer should have
+// taken the last sample, at least 1 ms and at most 100 ms, or until
+// `interrupted`, and returns true: the caller looks again. False once the
+// sound is over (played or cut): the caller then tells the program.
+bool waitWhileSoundPlays(platform::PcmQueueSource* source, std::unique_lock<std::mutex>& lock,
+                         std::condition_variable& wake, const std::function<bool()>& interrupted);
 // The built-in engine's driver (server type 3).
 std::unique_ptr<SpeechServer> makeKoralServer();
 

@@ -42,7 +42,25 @@ std::function<void()>& wakeHook() {
   return hook;
 }
 
+// Steps of a worker's watch for the end of the sound: never shorter than
+// 1 ms (so the watch costs nothing while the last samples play) and never
+// longer than 100 ms (the mixer may take the sound slower than real time
+// when the device stalls, so the estimate is checked again).
+constexpr auto kEndCheckMin = std::chrono::microseconds(1000);
+constexpr auto kEndCheckMax = std::chrono::microseconds(100000);
+
 }  // namespace
+
+bool speech_detail::waitWhileSoundPlays(platform::PcmQueueSource* source,
+                                        std::unique_lock<std::mutex>& lock,
+                                        std::condition_variable& wake,
+                                        const std::function<bool()>& interrupted) {
+  if (source == nullptr || !source->busy()) return false;
+  auto left = std::chrono::microseconds(static_cast<long long>(source->pendingFrames()) * 1000000 /
+                                        platform::kMixRate);
+  wake.wait_for(lock, std::clamp(left, kEndCheckMin, kEndCheckMax), interrupted);
+  return true;
+}
 
 void speech_detail::speechServerEnded() {
   std::function<void()> hook;
@@ -82,12 +100,6 @@ constexpr int kEspeakRate = 22050;
 // 20 µs to make.
 constexpr int kEspeakBufferMs = 20;
 
-// Steps of the worker's watch for the end of the sound: never shorter than
-// 1 ms (so the watch costs nothing while the last samples play) and never
-// longer than 100 ms (the mixer may take the sound slower than real time
-// when the device stalls, so the estimate is checked again).
-constexpr auto kEndCheckMin = std::chrono::microseconds(1000);
-constexpr auto kEndCheckMax = std::chrono::microseconds(100000);
 
 // A 16-bit sample at or below this (about -60 dBFS, the mixer's audible
 // level) counts as silence.
@@ -259,13 +271,9 @@ class EspeakEngine {
   // is over (played out or cut), wakes the program's waiting loop so that it
   // sees busy() turn false without polling the engine itself.
   void watchForEndOfSound(std::unique_lock<std::mutex>& lock) {
-    if (source_ && source_->busy()) {
-      auto left = std::chrono::microseconds(
-          static_cast<long long>(source_->pendingFrames()) * 1000000 / platform::kMixRate);
-      wakeWorker_.wait_for(lock, std::clamp(left, kEndCheckMin, kEndCheckMax),
-                           [&] { return quit_ || !jobs_.empty(); });
+    if (speech_detail::waitWhileSoundPlays(source_.get(), lock, wakeWorker_,
+                                           [&] { return quit_ || !jobs_.empty(); }))
       return;
-    }
     watchingEnd_ = false;
     lock.unlock();
     wake();

@@ -21,12 +21,6 @@ constexpr int kHangMs = 5000;
 constexpr int kWaitStepMs = 20;
 constexpr int kReadSamples = 8192;
 
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 std::string withSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir += '/';
   return dir;
@@ -168,10 +162,10 @@ bool KoralEngine::synthesise(std::string_view text, const SampleSink& sink,
   // Waits until every flushed piece has been made and handed on. False when
   // the sink stopped the text; a dead or hung synthesiser is restarted.
   auto finishPieces = [&]() -> bool {
-    long long lastProgress = nowMs();
+    long long lastProgress = steadyMs();
     uint64_t lastCount = synth_.samplesRead();
     while (!synth_.done()) {
-      if (!synth_.running() || nowMs() - lastProgress > kHangMs) {
+      if (!synth_.running() || steadyMs() - lastProgress > kHangMs) {
         ok = false;
         if (!restart()) return true;
         return true;
@@ -180,7 +174,7 @@ bool KoralEngine::synthesise(std::string_view text, const SampleSink& sink,
       if (!drain(sink)) return false;
       if (synth_.samplesRead() != lastCount) {
         lastCount = synth_.samplesRead();
-        lastProgress = nowMs();
+        lastProgress = steadyMs();
       }
     }
     return drain(sink);

@@ -2,9 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 
 namespace ondaria::koral {
+
+long long steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::string trimText(std::string_view s) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

@@ -55,6 +55,9 @@ inline bool isVowel(uint8_t c) {
 // Consonant letters: B-Z but the vowels, and Ç Ñ (both cases).
 inline bool isConsonant(uint8_t c) { return isLetter(c) && !isVowel(c); }
 
+// Milliseconds of the steady clock (for the engine's time limits).
+long long steadyMs();
+
 // Blanks, tabs and line-end characters removed from both ends.
 std::string trimText(std::string_view s);
 

@@ -1,5 +1,7 @@
 #include "tts/mbrola_driver.h"
 
+#include "tts/koral_text.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -37,12 +39,6 @@ constexpr size_t kMaxErrorText = 256;
 constexpr size_t kWavHeader = 44;
 // The marker phoneme's name begins with this; no voice has such a phoneme.
 constexpr std::string_view kMarker = "sync";
-
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 bool parseNumber(std::string_view text, double& value) {
   std::string t(text);
@@ -124,9 +120,9 @@ int MbrolaSynth::init(const std::string& databasePath, int timeoutMs) {
   // A first, silent request: answered once the voice is loaded.
   queueRaw("_ 10\n#\n");
   sendMarker();
-  long long deadline = nowMs() + timeoutMs;
-  while (!(headerDone_ && markersSeen_ >= markersSent_) && !ended_ && nowMs() < deadline)
-    wait(static_cast<int>(std::max(1LL, deadline - nowMs())));
+  long long deadline = steadyMs() + timeoutMs;
+  while (!(headerDone_ && markersSeen_ >= markersSent_) && !ended_ && steadyMs() < deadline)
+    wait(static_cast<int>(std::max(1LL, deadline - steadyMs())));
   if (!headerDone_ || markersSeen_ < markersSent_) {
     std::string why = lastErrorStr_.empty() ? program_ + " did not answer" : lastErrorStr_;
     close();
@@ -351,9 +347,9 @@ int MbrolaSynth::reset(int timeoutMs) {
   sendMarker();
   discardUntil_ = markersSent_;
   phonesSincePitch_ = 0;
-  long long deadline = nowMs() + timeoutMs;
-  while (discardUntil_ != 0 && running() && nowMs() < deadline)
-    wait(static_cast<int>(std::max(1LL, deadline - nowMs())));
+  long long deadline = steadyMs() + timeoutMs;
+  while (discardUntil_ != 0 && running() && steadyMs() < deadline)
+    wait(static_cast<int>(std::max(1LL, deadline - steadyMs())));
   output_.clear();
   outputStart_ = 0;
   if (!running()) return kMbrolaNotRunning;
