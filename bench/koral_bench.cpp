@@ -172,6 +172,22 @@ void speed(const koral::KoralFiles& files) {
   koral::KoralEngine engine;
   if (!engine.init(files)) return;
   engine.setSpeechFactors(0, 0);
+  // The engine alone: text -> first samples from the synthesiser, every
+  // other text cut after its first samples (as a key does).
+  std::vector<double> firstMs;
+  for (int i = 0; i < 50; ++i) {
+    auto t0 = Clock::now();
+    double first = -1;
+    engine.synthesise("Bom dia, esta \xE9 a r\xE1" "dio Ondaria falando em portugu\xEAs do Brasil.",
+                      [&](const int16_t*, size_t) {
+                        if (first < 0) first = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+                        return i % 2 == 0;
+                      });
+    firstMs.push_back(first);
+  }
+  Stats f = stats(firstMs);
+  std::printf("engine: text -> first samples: median %.2f ms, p95 %.2f ms, max %.2f ms\n", f.median,
+              f.p95, f.max);
   std::string text = twoHundredWords();
   size_t samples = 0;
   auto t0 = Clock::now();

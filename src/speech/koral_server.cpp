@@ -9,6 +9,7 @@
 // text; the process itself stays.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -28,6 +29,9 @@ namespace {
 // Sound made ahead of what plays is kept under this many seconds: a long text
 // is synthesised as it is heard, never all at once into memory.
 constexpr double kAheadSeconds = 3.0;
+// A sample at or below this (about -60 dBFS, the mixer's audible level)
+// counts as silence.
+constexpr int kSilentSample = 32;
 // Step of the worker's wait for room in the queue.
 constexpr auto kRoomStep = std::chrono::milliseconds(50);
 // Step of stop()'s wait for the end of speech.
@@ -141,11 +145,16 @@ class KoralServer : public SpeechServer {
       jobs_.pop_front();
       if (job.generation != generation_) continue;
       synthesising_ = true;
+      trimLeading_ = true;
       current_ = job.generation;
       lock.unlock();
       engine_.synthesise(
           job.text, [&](const int16_t* samples, size_t count) { return queueSamples(samples, count); },
-          [&] { waitForRoom(); });
+          [&] { waitForRoom(); },
+          [&] {
+            std::lock_guard<std::mutex> guard(mutex_);
+            return quit_ || current_ != generation_;
+          });
       lock.lock();
       synthesising_ = false;
       watchingEnd_ = true;
@@ -157,6 +166,14 @@ class KoralServer : public SpeechServer {
   bool queueSamples(const int16_t* samples, size_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (quit_ || current_ != generation_) return false;
+    // Every text opens with the silence of its sentence boundary and of the
+    // first diphone: the voice is heard sooner without it.
+    while (trimLeading_ && count > 0 && std::abs(*samples) <= kSilentSample) {
+      ++samples;
+      --count;
+    }
+    if (count == 0) return true;
+    trimLeading_ = false;
     source_->queue(samples, count * sizeof(int16_t), format_);
     return true;
   }
@@ -190,6 +207,7 @@ class KoralServer : public SpeechServer {
   uint64_t generation_ = 0;
   uint64_t current_ = 0;
   bool synthesising_ = false;
+  bool trimLeading_ = false;  // the current text has not yet made a sound
   bool watchingEnd_ = false;
   bool quit_ = false;
   bool started_ = false;

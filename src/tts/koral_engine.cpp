@@ -17,8 +17,9 @@ constexpr int kPiecePhonemes = 8;
 // How long the synthesiser may go without making anything while it still owes
 // sound before it counts as hung and is restarted.
 constexpr int kHangMs = 5000;
-// Step of the wait for the synthesiser's output.
-constexpr int kWaitStepMs = 20;
+// Step of the wait for the synthesiser's output: short, since a cut is
+// looked for between steps.
+constexpr int kWaitStepMs = 5;
 constexpr int kReadSamples = 8192;
 
 std::string withSlash(std::string dir) {
@@ -146,7 +147,9 @@ bool KoralEngine::drain(const SampleSink& sink) {
 }
 
 bool KoralEngine::synthesise(std::string_view text, const SampleSink& sink,
-                             const std::function<void()>& waitForRoom) {
+                             const std::function<void()>& waitForRoom,
+                             const std::function<bool()>& cancelled) {
+  auto stopped = [&] { return cancelled && cancelled(); };
   if (!started_) return false;
   if (trimText(text).empty()) return true;
   std::vector<std::string> lines = mbrolaLines(text);
@@ -165,6 +168,7 @@ bool KoralEngine::synthesise(std::string_view text, const SampleSink& sink,
     long long lastProgress = steadyMs();
     uint64_t lastCount = synth_.samplesRead();
     while (!synth_.done()) {
+      if (stopped()) return false;
       if (!synth_.running() || steadyMs() - lastProgress > kHangMs) {
         ok = false;
         if (!restart()) return true;
@@ -187,6 +191,10 @@ bool KoralEngine::synthesise(std::string_view text, const SampleSink& sink,
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (line.empty() && i + 1 != lines.size()) continue;
+    if (stopped()) {
+      cutShort();
+      return ok;
+    }
     if (synth_.write(line) != 0) {
       ok = false;
       if (!restart()) return false;
@@ -208,7 +216,8 @@ bool KoralEngine::synthesise(std::string_view text, const SampleSink& sink,
         cutShort();
         return ok;
       }
-      if (waitForRoom) waitForRoom();
+      // Room is waited for only while there is more to make.
+      if (waitForRoom && i + 2 < lines.size()) waitForRoom();
     }
   }
   if (synth_.flush() != 0) {

@@ -87,11 +87,14 @@ class KoralEngine {
   // Synthesises the text, handing the samples to `sink` as they come.
   // `waitForRoom`, when given, is called between pieces of a long text and may
   // block while the listener still has plenty to play (it keeps the sound made
-  // ahead bounded). A synthesiser that dies or stops answering is restarted
-  // and the text goes on; the result is false when that happened or the
-  // synthesiser cannot run.
+  // ahead bounded). `cancelled`, when given, is asked between lines and while
+  // waiting: true stops the text as a sink that refuses samples does, at once
+  // (so a cut need not wait for the next samples to be noticed). A
+  // synthesiser that dies or stops answering is restarted and the text goes
+  // on; the result is false when that happened or the synthesiser cannot run.
   bool synthesise(std::string_view text, const SampleSink& sink,
-                  const std::function<void()>& waitForRoom = {});
+                  const std::function<void()>& waitForRoom = {},
+                  const std::function<bool()>& cancelled = {});
 
   // Ends the synthesiser and drops the language tables.
   void close();
