@@ -64,7 +64,10 @@ class KoralServer : public SpeechServer {
     platform::audioAddSource(source_);
     quit_ = false;
     watchingEnd_ = false;
-    worker_ = std::thread([this] { run(); });
+    worker_ = std::thread([this] {
+      run();
+      platform::audioThreadEnds();
+    });
     started_ = true;
     return true;
   }
