@@ -47,7 +47,7 @@ KoralFiles koralFiles(const KoralSettings& s, const std::string& programDirector
   return f;
 }
 
-bool KoralEngine::loadLanguage(const KoralFiles& files) {
+bool KoralEngine::loadLanguage(const KoralFiles& files, bool withDiphones) {
   rules_.freeRules();
   diphones_.clear();
   if (!loadRules(files.rules, rules_) || !loadExceptions(files.exceptions, rules_)) {
@@ -59,8 +59,8 @@ bool KoralEngine::loadLanguage(const KoralFiles& files) {
     return false;
   }
   std::string why;
-  if (!loadProsody(files.prosody, prosody_, why) || !loadDiphones(files.diphones, diphones_) ||
-      diphones_.size() == 0) {
+  if (!loadProsody(files.prosody, prosody_, why) ||
+      (withDiphones && (!loadDiphones(files.diphones, diphones_) || diphones_.size() == 0))) {
     // The prosody file's own reason first, then the engine's message.
     errorText_ = why.empty() ? koralProsodyError() : why + "\r\n" + koralProsodyError();
     return false;

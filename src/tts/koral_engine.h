@@ -64,8 +64,10 @@ class KoralEngine {
   // False on any failure, with errorText() saying why (the messages above for
   // the language files; the synthesiser's own reason otherwise).
   bool init(const KoralFiles& files);
-  // The language files alone: enough for the text stages.
-  bool loadLanguage(const KoralFiles& files);
+  // The language files alone: enough for the text stages. Without
+  // `withDiphones` the diphone list is not read (the letter rules and the
+  // stress need no voice).
+  bool loadLanguage(const KoralFiles& files, bool withDiphones = true);
 
   // The start's rate (-10 … 10) and pitch (TOM): pitch factor (pitch + 11) / 11,
   // duration factor 0.8 - rate / 15, each kept within sane bounds.

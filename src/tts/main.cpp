@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   int pitch = numberSetting("SERVFALA", "TOM");
 
   if (mode == Mode::Phonemes || mode == Mode::Pho) {
-    if (!engine->loadLanguage(files)) return failure(engine->errorText());
+    if (!engine->loadLanguage(files, mode == Mode::Pho)) return failure(engine->errorText());
     engine->setSpeechFactors(rate, pitch);
     if (mode == Mode::Phonemes) {
       for (const auto& w : engine->wordPhonemes(text)) {
