@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,57 @@ TEST(KoralVoice, TheProgramSpeaksItsGreetingThroughTheBuiltInVoice) {
   }
   EXPECT_GT(loud, 48000u / 2) << "frames " << frames;
   EXPECT_GT(std::sqrt(energy / std::max<size_t>(frames, 1)), 0.01);
+}
+
+std::string koralPath() {
+  const char* build = std::getenv("ONDARIA_BUILD_DIR");
+  return std::string(build ? build : ".") + "/koral";
+}
+
+// Standard output of a shell command.
+std::string shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+// Output of the command-line program (standard output only).
+std::string koral(const std::string& arguments) {
+  return shell(koralPath() + " " + arguments + " 2>/dev/null");
+}
+
+TEST(KoralCommand, PrintsTheLetterRulesWordByWord) {
+  // UTF-8 in and out; standard input when no text is given.
+  EXPECT_EQ(koral("--phonemes 'Bom dia, 2 cães!'"),
+            "Bom\tb >on\ndia\td >i a\ndois\td >o y s2\nc\xC3\xA3" "es\tk >an y s2\n");
+  EXPECT_EQ(koral("--phonemes < /dev/null"), "");
+  EXPECT_EQ(shell("echo rua | " + koralPath() + " --phonemes"), "rua\trr >u a\n");
+}
+
+TEST(KoralCommand, WritesTheSoundOfATextAsAWaveFile) {
+  if (!voiceInstalled()) GTEST_SKIP() << "mbrola and its voice br4 are not installed";
+  TempFolder dir;
+  std::string wav = (dir.path() / "bomdia.wav").string();
+  koral("-w " + wav + " 'Bom dia, ouvintes.'");
+  std::string bytes = readFileBytes(wav);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+  uint32_t rate;
+  std::memcpy(&rate, bytes.data() + 24, 4);
+  EXPECT_EQ(rate, 16000u);
+  double seconds = (bytes.size() - 44) / 32000.0;
+  EXPECT_GT(seconds, 0.8);
+  EXPECT_LT(seconds, 3.0);
+  // The --pho lines are what mbrola reads: a phoneme and a duration each.
+  std::string pho = koral("--pho 'Bom dia.'");
+  EXPECT_NE(pho.find("\nb "), std::string::npos) << pho;
+  EXPECT_NE(pho.find(";Bom"), std::string::npos) << pho;
 }
 
 }  // namespace
