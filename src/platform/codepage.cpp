@@ -126,4 +126,37 @@ std::string utf8ToCp1252(std::string_view text, char replacement) {
   return out;
 }
 
+TextEncoding detectTextEncoding(std::string_view bytes) {
+  if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) return TextEncoding::Utf8Bom;
+  bool nonAscii = false;
+  size_t pos = 0;
+  char32_t cp;
+  while (pos < bytes.size()) {
+    if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
+    if (!decodeUtf8(bytes, pos, cp)) return TextEncoding::Cp1252;
+    nonAscii = true;
+  }
+  return nonAscii ? TextEncoding::Utf8 : TextEncoding::Cp1252;
+}
+
+size_t textPreambleLength(std::string_view bytes, TextEncoding encoding) {
+  return encoding == TextEncoding::Utf8Bom && bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom
+             ? kUtf8Bom.size()
+             : 0;
+}
+
+std::string decodeFileText(std::string_view bytes, TextEncoding encoding) {
+  bytes.remove_prefix(textPreambleLength(bytes, encoding));
+  if (encoding == TextEncoding::Cp1252) return std::string(bytes);
+  return utf8ToCp1252(bytes);
+}
+
+std::string encodeFileText(std::string_view cp1252, TextEncoding encoding) {
+  if (encoding == TextEncoding::Cp1252) return std::string(cp1252);
+  return cp1252ToUtf8(cp1252);
+}
+
 }  // namespace platform

@@ -38,4 +38,33 @@ bool decodeUtf8(std::string_view text, size_t& pos, char32_t& cp);
 // Appends the UTF-8 form of a code point.
 void appendUtf8(std::string& out, char32_t cp);
 
+// The encoding of a text file written by an editor or another program. A file
+// the program creates is Windows-1252, as files made on the system's home
+// platform are; Linux editors write UTF-8, some with a byte-order mark.
+enum class TextEncoding : uint8_t {
+  Cp1252,   // also every file that holds only ASCII
+  Utf8,     // valid UTF-8 holding at least one non-ASCII character
+  Utf8Bom,  // begins with the byte-order mark EF BB BF (the rest taken as UTF-8)
+};
+
+// The byte-order mark of UTF-8.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Decides how a file's bytes are to be read: a leading byte-order mark means
+// UTF-8; otherwise a file that is valid UTF-8 and holds non-ASCII sequences is
+// UTF-8; anything else is Windows-1252.
+TextEncoding detectTextEncoding(std::string_view bytes);
+
+// Bytes at the start of a file in this encoding that are no text (the mark).
+size_t textPreambleLength(std::string_view bytes, TextEncoding encoding);
+
+// The file's text as program text (cp1252), the byte-order mark left out.
+// Characters cp1252 cannot hold become "?"; malformed UTF-8 bytes are taken as
+// cp1252 bytes, so nothing is dropped.
+std::string decodeFileText(std::string_view bytes, TextEncoding encoding);
+
+// Program text in the file's encoding, without a byte-order mark (the caller
+// keeps the one the file had).
+std::string encodeFileText(std::string_view cp1252, TextEncoding encoding);
+
 }  // namespace platform

@@ -30,3 +30,31 @@ TEST(Codepage, UnmappableCharactersAreReplacedOrDropped) {
   EXPECT_EQ(utf8ToCp1252("x\xE4\xB8\xAD", 0), "x");
   EXPECT_EQ(utf8ToCp1252("\xC4\x87"), "\xE7");  // c-acute from a dead-key layout
 }
+
+TEST(Codepage, FilesAreReadInTheEncodingTheyWereWrittenIn) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    platform::TextEncoding encoding;
+    std::string text;  // program text (cp1252), without the mark
+  };
+  const Case cases[] = {
+      {"empty", "", platform::TextEncoding::Cp1252, ""},
+      {"ASCII", "[a]\r\nk=v", platform::TextEncoding::Cp1252, "[a]\r\nk=v"},
+      {"Windows-1252", "Not\xED" "cias \x96 \x93x\x94", platform::TextEncoding::Cp1252,
+       "Not\xED" "cias \x96 \x93x\x94"},
+      {"UTF-8", "Not\xC3\xAD" "cias \xE2\x80\x93", platform::TextEncoding::Utf8, "Not\xED" "cias \x96"},
+      {"UTF-8 with a mark", "\xEF\xBB\xBF[VIDEO]", platform::TextEncoding::Utf8Bom, "[VIDEO]"},
+      {"a mark alone", "\xEF\xBB\xBF", platform::TextEncoding::Utf8Bom, ""},
+      {"UTF-8 outside cp1252", "\xF0\x9F\x93\xBB r\xC3\xA1" "dio", platform::TextEncoding::Utf8, "? r\xE1" "dio"},
+      {"cut UTF-8 is cp1252", "r\xC3", platform::TextEncoding::Cp1252, "r\xC3"},
+      {"overlong UTF-8 is cp1252", "\xC0\xAF", platform::TextEncoding::Cp1252, "\xC0\xAF"},
+  };
+  for (const Case& c : cases) {
+    const platform::TextEncoding e = platform::detectTextEncoding(c.bytes);
+    EXPECT_EQ(e, c.encoding) << c.what;
+    EXPECT_EQ(platform::decodeFileText(c.bytes, e), c.text) << c.what;
+  }
+  EXPECT_EQ(platform::encodeFileText("R\xE1" "dio", platform::TextEncoding::Utf8Bom), "R\xC3\xA1" "dio");
+  EXPECT_EQ(platform::encodeFileText("R\xE1" "dio", platform::TextEncoding::Cp1252), "R\xE1" "dio");
+}

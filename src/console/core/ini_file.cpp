@@ -136,19 +136,28 @@ const std::shared_ptr<const IniText>& emptyText() {
 
 }  // namespace
 
-std::shared_ptr<const IniText> loadIniFile(const std::string& requested) {
+std::shared_ptr<const IniText> loadIniFile(const std::string& requested, int* error) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
+  int ignored = 0;
+  int& why = error ? *error : ignored;
+  why = 0;
   // One stat per call when the file is there: on a busy station list this is
   // the whole cost of a read.
   std::string path = requested;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR) return nullptr;
+    if (errno != ENOENT && errno != ENOTDIR) {
+      why = errno;
+      return nullptr;
+    }
     path = matchFileName(requested);
     if (path == requested || ::stat(path.c_str(), &st) != 0) return emptyText();
   }
-  if (!S_ISREG(st.st_mode)) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    why = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return nullptr;
+  }
 
   CacheEntry* cached = findEntry(s, path);
   if (cached && sameFile(*cached, st) && before(cached->modified, cached->readAt)) {
@@ -158,9 +167,14 @@ std::shared_ptr<const IniText> loadIniFile(const std::string& requested) {
 
   const timespec readAt = coarseNow();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? emptyText() : nullptr;
+  if (fd < 0) {
+    if (errno == ENOENT) return emptyText();
+    why = errno;
+    return nullptr;
+  }
   std::string bytes;
   const bool ok = ::fstat(fd, &st) == 0 && readAll(fd, bytes, static_cast<size_t>(st.st_size));
+  if (!ok) why = errno != 0 ? errno : EIO;
   ::close(fd);
   if (!ok) return nullptr;
 
@@ -177,25 +191,48 @@ std::shared_ptr<const IniText> loadIniFile(const std::string& requested) {
   return e.text;
 }
 
+namespace {
+
+// The file a replacement writes: the path itself, or the target of a link
+// (the link stays a link). Empty for a dangling link, which has nothing sound
+// to replace. `exists` tells whether a file is there; false is returned when
+// what is there must not be replaced (not a regular file, or read-only).
+bool replacementTarget(const std::string& path, std::string& target, struct stat& st,
+                       bool& exists) {
+  target = path;
+  exists = false;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return false;
+    target = resolved;
+    std::free(resolved);
+  }
+  if (::stat(target.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0) return false;
+    exists = true;
+    return true;
+  }
+  return errno == ENOENT;
+}
+
+}  // namespace
+
+bool canReplaceFile(const std::string& path) {
+  if (path.empty()) return false;
+  std::string target;
+  struct stat st {};
+  bool exists = false;
+  return replacementTarget(path, target, st, exists);
+}
+
 bool storeIniFile(const std::string& path, std::shared_ptr<const IniText> text) {
   if (!text || path.empty()) return false;
   State& s = state();
 
-  std::string target = path;
+  std::string target;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return false;  // a dangling link: nothing sound to replace
-    target = resolved;
-    std::free(resolved);
-  }
   bool exists = false;
-  if (::stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0) return false;
-    exists = true;
-  } else if (errno != ENOENT) {
-    return false;
-  }
+  if (!replacementTarget(path, target, st, exists)) return false;
 
   const std::string dir = directoryOf(target);
   std::string temp;

@@ -29,7 +29,14 @@ namespace ondaria::ini {
 // caller mistakes it for an empty file and writes over it. When nothing exists
 // at the path, a file whose name differs only in case is read instead
 // (matchFileName).
-std::shared_ptr<const IniText> loadIniFile(const std::string& path);
+// `error`, when given, receives the system's error number of a file that
+// cannot be read (0 otherwise).
+std::shared_ptr<const IniText> loadIniFile(const std::string& path, int* error = nullptr);
+
+// True when storeIniFile may replace the file at `path` (a link is followed):
+// it is a regular file the user may write, or nothing is there yet. A file
+// made read-only is never replaced, whoever replaces it.
+bool canReplaceFile(const std::string& path);
 
 // Replaces the file with text's bytes. False, with the old file untouched, when
 // the directory is missing or not writable, the file exists but is read-only or

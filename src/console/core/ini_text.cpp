@@ -81,28 +81,46 @@ std::string_view trimBlanks(std::string_view text) {
   return text.substr(b, e - b);
 }
 
-IniText::IniText(std::string bytes) : bytes_(std::move(bytes)) { parse(); }
+IniText::IniText(std::string bytes) : bytes_(std::move(bytes)) {
+  encoding_ = platform::detectTextEncoding(bytes_);
+  parse();
+}
+
+IniText::IniText(std::string bytes, TextEncoding encoding)
+    : bytes_(std::move(bytes)), encoding_(encoding) {
+  parse();
+}
+
+std::string IniText::toProgram(std::string_view fileText) const {
+  return platform::decodeFileText(fileText, encoding_ == TextEncoding::Cp1252
+                                                ? TextEncoding::Cp1252
+                                                : TextEncoding::Utf8);
+}
+
+std::string IniText::toFile(std::string_view programText) const {
+  return platform::encodeFileText(programText, encoding_);
+}
 
 void IniText::parse() {
   const size_t n = bytes_.size();
   const std::string_view all(bytes_);
   int32_t current = -1;
-  size_t pos = 0;
+  contentStart_ = platform::textPreambleLength(all, encoding_);
+  size_t pos = contentStart_;
   while (pos < n) {
     Line line;
     line.start = pos;
-    const size_t nl = bytes_.find('\n', pos);
-    if (nl == std::string::npos) {
+    // A line ends at LF, CR LF or a CR alone (files of old systems, and a CR
+    // left at the very end): a CR never stays inside a name or value, where a
+    // later edit could join it with a line end of its own.
+    const size_t eol = bytes_.find_first_of("\r\n", pos);
+    if (eol == std::string::npos) {
       line.length = n - pos;
       pos = n;
     } else {
-      line.length = nl - pos;
-      line.eolLength = 1;
-      if (line.length > 0 && bytes_[nl - 1] == '\r') {
-        --line.length;
-        line.eolLength = 2;
-      }
-      pos = nl + 1;
+      line.length = eol - pos;
+      line.eolLength = (bytes_[eol] == '\r' && eol + 1 < n && bytes_[eol + 1] == '\n') ? 2 : 1;
+      pos = eol + line.eolLength;
     }
     const size_t index = lines_.size();
     const std::string_view text = all.substr(line.start, line.length);
@@ -119,8 +137,9 @@ void IniText::parse() {
       line.nameLength = name.size();
       current = -1;
       if (!name.empty()) {
-        auto [it, added] = sectionIndex_.try_emplace(foldName(name), sections_.size());
-        if (added) sections_.push_back(Section{std::string(name), {}, {}, {}});
+        std::string programName = toProgram(name);
+        auto [it, added] = sectionIndex_.try_emplace(foldName(programName), sections_.size());
+        if (added) sections_.push_back(Section{std::move(programName), {}, {}, {}});
         current = static_cast<int32_t>(it->second);
         sections_[it->second].blocks.push_back(index);
       }
@@ -140,7 +159,8 @@ void IniText::parse() {
           line.valueLength = value.size();
           if (current >= 0) {
             Section& s = sections_[static_cast<size_t>(current)];
-            if (s.keyIndex.try_emplace(foldName(key), index).second) s.keys.push_back(index);
+            if (s.keyIndex.try_emplace(foldName(toProgram(key)), index).second)
+              s.keys.push_back(index);
           }
         }
       }
@@ -170,7 +190,7 @@ size_t IniText::blockEnd(size_t headerLine) const {
 const char* IniText::lineEnd() const {
   for (const Line& line : lines_) {
     if (line.eolLength == 2) return "\r\n";
-    if (line.eolLength == 1) return "\n";
+    if (line.eolLength == 1) return bytes_[line.start + line.length] == '\r' ? "\r" : "\n";
   }
   return "\r\n";
 }
@@ -189,7 +209,7 @@ bool IniText::find(std::string_view section, std::string_view key, std::string& 
 std::string IniText::lineValue(const Line& line) const {
   std::string_view v = std::string_view(bytes_).substr(line.valueStart, line.valueLength);
   if (v.size() >= 2 && isQuote(v.front()) && v.back() == v.front()) v = v.substr(1, v.size() - 2);
-  return std::string(v.substr(0, kValueLimit));
+  return toProgram(v);
 }
 
 std::vector<std::pair<std::string, std::string>> IniText::entries(std::string_view section) const {
@@ -209,8 +229,13 @@ std::vector<std::string> IniText::sectionNames() const {
 std::vector<std::string> IniText::keyNames(std::string_view section) const {
   const int s = sectionIndex(section);
   if (s < 0) return {};
-  return limitedNames(sections_[static_cast<size_t>(s)].keys,
-                      [this](size_t line) { return lineName(lines_[line]); });
+  const std::vector<size_t>& keys = sections_[static_cast<size_t>(s)].keys;
+  if (encoding_ == TextEncoding::Cp1252)
+    return limitedNames(keys, [this](size_t line) { return lineName(lines_[line]); });
+  std::vector<std::string> names;
+  names.reserve(keys.size());
+  for (size_t line : keys) names.push_back(toProgram(lineName(lines_[line])));
+  return limitedNames(names, [](const std::string& name) { return std::string_view(name); });
 }
 
 Edit IniText::setValue(std::string_view section, std::string_view key, std::string_view value,
@@ -218,7 +243,7 @@ Edit IniText::setValue(std::string_view section, std::string_view key, std::stri
   const std::string_view s = trimBlanks(section);
   const std::string_view k = trimBlanks(key);
   if (!storableSection(s) || !storableKey(k) || holdsLineBreakOrNul(value)) return Edit::Refused;
-  const std::string encoded = encodeValue(value);
+  const std::string encoded = toFile(encodeValue(value));
   const char* eol = lineEnd();
   out.clear();
 
@@ -226,9 +251,9 @@ Edit IniText::setValue(std::string_view section, std::string_view key, std::stri
   if (si < 0) {
     out.reserve(bytes_.size() + s.size() + k.size() + encoded.size() + 8);
     out = bytes_;
-    if (!out.empty() && out.back() != '\n') out += eol;
-    out.append("[").append(s).append("]").append(eol);
-    out.append(k).append("=").append(encoded).append(eol);
+    if (out.size() > contentStart_ && out.back() != '\n' && out.back() != '\r') out += eol;
+    out.append("[").append(toFile(s)).append("]").append(eol);
+    out.append(toFile(k)).append("=").append(encoded).append(eol);
     return Edit::Changed;
   }
 
@@ -258,7 +283,7 @@ Edit IniText::setValue(std::string_view section, std::string_view key, std::stri
   out.reserve(bytes_.size() + k.size() + encoded.size() + 6);
   out.append(bytes_, 0, insertAt);
   if (after.eolLength == 0) out += eol;
-  out.append(k).append("=").append(encoded).append(eol);
+  out.append(toFile(k)).append("=").append(encoded).append(eol);
   out.append(bytes_, insertAt, std::string::npos);
   return Edit::Changed;
 }
@@ -280,12 +305,13 @@ Edit IniText::erase(std::string_view section, std::string_view key, std::string&
     for (size_t i = header; i < end; ++i) {
       if (k.empty())
         drop[i] = true;
-      else if (lines_[i].kind == Kind::Entry && foldName(lineName(lines_[i])) == folded)
+      else if (lines_[i].kind == Kind::Entry && foldName(toProgram(lineName(lines_[i]))) == folded)
         drop[i] = true;
     }
   }
   out.clear();
   out.reserve(bytes_.size());
+  out.append(bytes_, 0, contentStart_);  // the byte-order mark stays
   for (size_t i = 0; i < lines_.size(); ++i) {
     if (drop[i]) continue;
     const Line& line = lines_[i];

@@ -11,8 +11,17 @@
 //   value enclosed in a pair of equal quotes (" or ') is read without them.
 // - Every other line (no "=", empty key, lines before the first section, lines of
 //   a section with an empty name) is kept but is not an entry of any section.
-// - Lines end in CR LF or LF; the last line may lack a line end. Bytes are never
-//   interpreted otherwise: NUL bytes, cp1252 bytes and very long lines are data.
+// - Lines end in CR LF, LF or a lone CR; the last line may lack a line end.
+//   Bytes are never interpreted otherwise: NUL bytes, cp1252 bytes and very
+//   long lines are data.
+//
+// Encoding: a file is read as Windows-1252 or as UTF-8 (platform/codepage.h,
+// detectTextEncoding); a leading byte-order mark is no part of the first line.
+// Names and values cross this interface as program text (cp1252) and are
+// written in the file's own encoding, so a UTF-8 file stays UTF-8 (with its
+// mark, if it had one) and a file the program creates is Windows-1252. Lines
+// an edit does not touch keep their bytes whatever the encoding, characters
+// cp1252 cannot hold included.
 //
 // Names are matched without regard to case (ASCII and the cp1252 accented
 // letters) after trimming blanks. A section that occurs in several blocks is one
@@ -36,11 +45,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace ondaria::ini {
 
-// A read value is cut to this many characters (the 255-character buffer of the
-// private-profile functions, less its terminating zero).
-constexpr size_t kValueLimit = 254;
+using platform::TextEncoding;
 
 // A list of section or key names read at once holds at most this many
 // characters, counting a terminating zero after each name and one more at the
@@ -58,12 +67,17 @@ enum class Edit { Changed, Unchanged, Refused };
 class IniText {
  public:
   IniText() = default;
+  // The file's bytes; the encoding is detected from them.
   explicit IniText(std::string bytes);
+  // The bytes of an edit of a file whose encoding is already known, so that
+  // the encoding stays what it was however the new bytes look.
+  IniText(std::string bytes, TextEncoding encoding);
 
   const std::string& bytes() const { return bytes_; }
+  TextEncoding encoding() const { return encoding_; }
 
-  // The value of section/key (quotes removed, cut to kValueLimit); false when
-  // there is no such entry.
+  // The value of section/key, whole (quotes removed); false when there is no
+  // such entry.
   bool find(std::string_view section, std::string_view key, std::string& value) const;
 
   // Section names (first spelling of each) and the keys of one section, in file
@@ -89,7 +103,7 @@ class IniText {
   struct Line {
     size_t start = 0;      // first byte of the line
     size_t length = 0;     // bytes before the line end
-    uint8_t eolLength = 0; // 0 (last line without a line end), 1 (LF) or 2 (CR LF)
+    uint8_t eolLength = 0; // 0 (last line without a line end), 1 (LF or CR) or 2 (CR LF)
     Kind kind = Kind::Other;
     int32_t section = -1;  // index into sections_, -1 outside any section
     size_t nameStart = 0, nameLength = 0;    // trimmed key or section name
@@ -97,20 +111,25 @@ class IniText {
     size_t afterEquals = 0;                  // first byte after the "=" (entries)
   };
   struct Section {
-    std::string name;                    // first spelling
+    std::string name;                    // first spelling, program text
     std::vector<size_t> blocks;          // line index of each header
     std::vector<size_t> keys;            // line of the first copy of each key, file order
-    std::unordered_map<std::string, size_t> keyIndex;  // folded key -> line
+    std::unordered_map<std::string, size_t> keyIndex;  // folded key (program text) -> line
   };
 
   void parse();
-  std::string_view lineName(const Line& line) const;
+  // Program text <-> the file's encoding.
+  std::string toProgram(std::string_view fileText) const;
+  std::string toFile(std::string_view programText) const;
+  std::string_view lineName(const Line& line) const;  // as in the file
   std::string lineValue(const Line& line) const;
   int sectionIndex(std::string_view section) const;
   size_t blockEnd(size_t headerLine) const;  // line index after the block
   const char* lineEnd() const;               // line end for new lines
 
   std::string bytes_;
+  TextEncoding encoding_ = TextEncoding::Cp1252;
+  size_t contentStart_ = 0;  // after the byte-order mark
   std::vector<Line> lines_;
   std::vector<Section> sections_;
   std::unordered_map<std::string, size_t> sectionIndex_;  // folded name -> section

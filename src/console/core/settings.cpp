@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -149,6 +150,10 @@ std::string programDirectory() {
 
 std::string settingsDirectory() { return toProgramText(settingsDirectorySystem()); }
 
+std::string userSettingsDirectory() { return toProgramText(userDirectory()); }
+
+std::string systemSettingsDirectory() { return toProgramText(systemDirectory()); }
+
 std::string readSetting(const std::string& section, const std::string& key) {
   return expandShorthand(rawSetting(section, key), false);
 }
@@ -162,7 +167,7 @@ std::string readProfileString(const std::string& section, const std::string& key
   const auto text = ini::loadIniFile(profilePath(file));
   std::string value;
   if (text && text->find(section, key, value)) return value;
-  return defaultValue.substr(0, ini::kValueLimit);
+  return defaultValue;
 }
 
 bool writeProfileString(const std::string& section, const std::string& key,
@@ -176,7 +181,7 @@ bool writeProfileString(const std::string& section, const std::string& key,
     case ini::Edit::Unchanged: return true;
     case ini::Edit::Changed: break;
   }
-  return ini::storeIniFile(path, std::make_shared<ini::IniText>(std::move(bytes)));
+  return ini::storeIniFile(path, std::make_shared<ini::IniText>(std::move(bytes), text->encoding()));
 }
 
 bool eraseProfileEntry(const std::string& section, const std::string& key, const std::string& file) {
@@ -185,7 +190,13 @@ bool eraseProfileEntry(const std::string& section, const std::string& key, const
   if (!text) return false;
   std::string bytes;
   if (text->erase(section, key, bytes) != ini::Edit::Changed) return true;
-  return ini::storeIniFile(path, std::make_shared<ini::IniText>(std::move(bytes)));
+  return ini::storeIniFile(path, std::make_shared<ini::IniText>(std::move(bytes), text->encoding()));
+}
+
+int profileReadError(const std::string& file) {
+  int error = 0;
+  const auto text = ini::loadIniFile(profilePath(file), &error);
+  return text ? 0 : (error != 0 ? error : EIO);
 }
 
 std::vector<std::string> profileSectionNames(const std::string& file) {

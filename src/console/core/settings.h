@@ -32,6 +32,12 @@ std::string settingsDirectory();
 // Inserted directories are not expanded again.
 std::string readSetting(const std::string& section, const std::string& key);
 
+// The user's own settings directory ($XDG_CONFIG_HOME/lumare, default
+// ~/.config/lumare) and the system-wide one ($LUMARE_SYSTEM_DIR, default
+// /etc/lumare), whatever settingsDirectory chose. No trailing slash.
+std::string userSettingsDirectory();
+std::string systemSettingsDirectory();
+
 // Turns the fallback copy (the system directory's Lumare.ini) on or off; the
 // speech front-end decides this when it starts (setting "LEGADO").
 void setSettingsFallback(bool on);
@@ -40,7 +46,8 @@ bool settingsFallback();
 // Private-profile operations on any INI file (layout, what a file can hold and
 // what is refused: console/core/ini_text.h). `file` is a path in program text
 // ("\" or "/" separators); a bare file name means the file of that name in the
-// system directory. A value read is cut to 254 characters (the default too).
+// system directory. A value is read whole, however long: only what the user
+// types has a length limit, never what is stored.
 std::string readProfileString(const std::string& section, const std::string& key,
                               const std::string& defaultValue, const std::string& file);
 // Creates the file and the section on first write. Returns false, leaving the
@@ -53,6 +60,11 @@ bool writeProfileString(const std::string& section, const std::string& key,
 // Nothing to remove is success. False when the file cannot be written.
 bool eraseProfileEntry(const std::string& section, const std::string& key,
                        const std::string& file);
+
+// Why an INI file cannot be read: 0 when it can, or when nothing is there (a
+// missing file reads as empty); otherwise the system's error number (EACCES
+// for a file without read permission, EISDIR for a folder, ...).
+int profileReadError(const std::string& file);
 
 // Section names of the file in file order; keys of one section in file order.
 // Each name once (first spelling); a list holds at most 128000 characters,

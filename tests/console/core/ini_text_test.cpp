@@ -60,10 +60,74 @@ TEST(IniText, ReadsLikeTheProfileFunctions) {
             (std::vector<std::string>{"CorLetra", "quoted", "single", "lonely", "mixed", "eq"}));
 }
 
-TEST(IniText, ValuesAreCutTo254Characters) {
-  const std::string longValue(300, 'v');
+TEST(IniText, ValuesAreReadWhole) {
+  const std::string longValue = "http://exemplo/" + std::string(3000, 'v');
   const IniText ini("[s]\r\nk=" + longValue + "\r\n");
-  EXPECT_EQ(get(ini, "s", "k"), std::string(254, 'v'));
+  EXPECT_EQ(get(ini, "s", "k"), longValue);
+  EXPECT_EQ(ini.entries("s").front().second, longValue);
+}
+
+// Files as Linux editors and old systems write them: each edit is compared byte
+// for byte with the file the editor would have written.
+TEST(IniText, EncodingsAndLineEndsSurviveEdits) {
+  struct Case {
+    const char* what;
+    std::string file;
+    TextEncoding encoding;
+    std::string section, key, expectRead;  // what the program reads (cp1252)
+    std::string newValue;                  // written to section/key
+    std::string expectFile;                // the file afterwards
+  };
+  const std::string bom = "\xEF\xBB\xBF";
+  const Case cases[] = {
+      {"UTF-8 without a mark", "[Not\xC3\xAD" "cias]\nR\xC3\xA1" "dio=a\nZ=\xF0\x9F\x93\xBB\n",
+       TextEncoding::Utf8, "Not\xED" "cias", "R\xE1" "dio", "a", "\xE7",
+       "[Not\xC3\xAD" "cias]\nR\xC3\xA1" "dio=\xC3\xA7\nZ=\xF0\x9F\x93\xBB\n"},
+      {"UTF-8 with a mark: the first section is found", bom + "[VIDEO]\r\nTABCORES=1,2\r\n",
+       TextEncoding::Utf8Bom, "VIDEO", "TABCORES", "1,2", "\xC1",
+       bom + "[VIDEO]\r\nTABCORES=\xC3\x81\r\n"},
+      {"a new section in a file with a mark", bom + "[a]\nk=1\n", TextEncoding::Utf8Bom, "a", "k",
+       "1", "2", bom + "[a]\nk=2\n"},
+      {"Windows-1252", "[Not\xED" "cias]\r\nR\xE1" "dio=a\r\n", TextEncoding::Cp1252,
+       "Not\xED" "cias", "R\xE1" "dio", "a", "\xE7", "[Not\xED" "cias]\r\nR\xE1" "dio=\xE7\r\n"},
+      {"ASCII is Windows-1252", "[a]\r\nk=v\r\n", TextEncoding::Cp1252, "a", "k", "v", "\xE1",
+       "[a]\r\nk=\xE1\r\n"},
+      {"invalid UTF-8 is Windows-1252", "[a]\nk=\xC3(\n", TextEncoding::Cp1252, "a", "k", "\xC3(", "x",
+       "[a]\nk=x\n"},
+      {"lines ending in CR alone", "[a]\rk=1\rm=c\r", TextEncoding::Cp1252, "a", "m", "c", "d",
+       "[a]\rk=1\rm=d\r"},
+      {"a new key after a last line ending in CR", "[a]\rk=c\r", TextEncoding::Cp1252, "a", "k", "c",
+       "c", "[a]\rk=c\r"},
+      {"a mixture of line ends", "[a]\r\nk=1\rm=2\nn=3", TextEncoding::Cp1252, "a", "n", "3", "4",
+       "[a]\r\nk=1\rm=2\nn=4"},
+  };
+  for (const Case& c : cases) {
+    const IniText ini(c.file);
+    EXPECT_EQ(ini.encoding(), c.encoding) << c.what;
+    EXPECT_EQ(get(ini, c.section, c.key), c.expectRead) << c.what;
+    std::string out;
+    const Edit edit = ini.setValue(c.section, c.key, c.newValue, out);
+    if (c.expectFile == c.file) {
+      EXPECT_EQ(edit, Edit::Unchanged) << c.what;
+      continue;
+    }
+    ASSERT_EQ(edit, Edit::Changed) << c.what;
+    EXPECT_EQ(out, c.expectFile) << c.what;
+    EXPECT_EQ(get(IniText(out, ini.encoding()), c.section, c.key), c.newValue) << c.what;
+  }
+
+  // Keys and sections the program adds are written in the file's encoding.
+  std::string out;
+  ASSERT_EQ(IniText(bom + "[a]\nk=1\n").setValue("Not\xED" "cias", "R\xE1" "dio", "\xE9", out),
+            Edit::Changed);
+  EXPECT_EQ(out, bom + "[a]\nk=1\n[Not\xC3\xAD" "cias]\nR\xC3\xA1" "dio=\xC3\xA9\n");
+  ASSERT_EQ(IniText("[a]\rk=1\r").setValue("a", "n", "2", out), Edit::Changed);
+  EXPECT_EQ(out, "[a]\rk=1\rn=2\r");
+  // Erasing keeps the mark; a character cp1252 cannot hold reads as "?" and
+  // stays untouched in the file.
+  ASSERT_EQ(IniText(bom + "[a]\nx=\xF0\x9F\x93\xBB\nk=1\n").erase("a", "k", out), Edit::Changed);
+  EXPECT_EQ(out, bom + "[a]\nx=\xF0\x9F\x93\xBB\n");
+  EXPECT_EQ(get(IniText(out), "a", "x"), "?");
 }
 
 TEST(IniText, DuplicateSectionsAndKeysActAsOne) {
