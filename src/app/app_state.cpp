@@ -27,4 +27,14 @@ MenuAnswer readMenuAnswer(char (*chooseFromList)()) {
   return answer;
 }
 
+bool waitForEnterOrEsc() {
+  constexpr uint8_t kEnter = 13, kEsc = 27;
+  for (;;) {
+    const uint8_t c = readKey();
+    if (c == kEnter) return true;
+    if (c == kEsc) return false;
+    if (c == 0) readKey();  // an extended key's code byte is no answer either
+  }
+}
+
 }  // namespace ondaria

@@ -30,4 +30,8 @@ struct MenuAnswer {
 };
 MenuAnswer readMenuAnswer(char (*chooseFromList)());
 
+// The answer to "Aperte enter...": waits for Enter (true) or ESC (false, the
+// user gives up what was going on); other keys are passed over.
+bool waitForEnterOrEsc();
+
 }  // namespace ondaria

@@ -1,5 +1,6 @@
 #include "app/category_editing.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/app_state.h"
@@ -8,6 +9,7 @@
 #include "console/core/ini_text.h"
 #include "console/core/settings.h"
 #include "console/ui/field_editor.h"
+#include "console/ui/field_text.h"
 #include "console/ui/option_menu.h"
 #include "playback/external_player.h"
 #include "playback/playback_session.h"
@@ -68,11 +70,20 @@ void editItem(const std::string& category) {
     setTextBackground(kPromptBackground);
     sayMessage("ODEDENDR", 1);
     setTextBackground(0);
-    std::string value = readProfileString(category, key, "", listFile());
-    const uint8_t end = editField(value, whereX(), whereY(), true, 80, kItemValueLength);
+    const std::string stored = readProfileString(category, key, "", listFile());
+    std::string value = stored;
+    // The typing limit is for what the user types: a stored value longer than
+    // it is offered whole (as far as the editor reaches).
+    const int maxLength = std::max(kItemValueLength, static_cast<int>(stored.size()));
+    const uint8_t end = editField(value, whereX(), whereY(), true, 80, maxLength);
     if (end == kEnter) {
       writeLine();
-      if (storeStationEntry(category, key, value)) sayMessage("ODOK", 1);
+      // Enter without a change writes nothing, so a value is never rewritten
+      // in a form the user did not ask for (cut by the editor, or with
+      // characters this program cannot show).
+      if (unchangedByEdit(stored, value, std::min(maxLength, kMaxFieldLength)) ||
+          storeStationEntry(category, key, value))
+        sayMessage("ODOK", 1);
     } else if (end == kEsc) {
       clearToEndOfLine();
       sayMessage("ODDESIST", 1);

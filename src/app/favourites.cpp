@@ -173,7 +173,10 @@ void favouritesMenu() {
     writeLine("Preferidas" + suffix);
     setTextBackground(0);
     writeLine();
-    switch (c == 0 ? 0 : upperAscii(c)) {
+    const uint8_t option = c == 0 ? 0 : upperAscii(c);
+    // The slots cannot be shown or played from a list that cannot be read.
+    if ((option == 'F' || option == 'P') && !stationListReadable()) continue;
+    switch (option) {
       case 'F': browseFavourites(); break;
       case 'P': playFavouriteByNumber(); break;
       case 'U': playLastAddress(); break;
@@ -251,7 +254,8 @@ void removeFavourite(int n) {
 void editFavourite(int n) {
   showSlotHeading();
   FavouriteSlot slot;
-  splitFavourite(readProfileString(favouritesSection(), favouriteKey(n), "", listFile()), slot);
+  const std::string stored = readProfileString(favouritesSection(), favouriteKey(n), "", listFile());
+  splitFavourite(stored, slot);
   // The question below decides the marker anew. It is taken off in any case,
   // as playing recognises it, so that answering N really drops it.
   if (hasExternalMarker(slot.address, MarkerMatch::AnyCase))
@@ -275,7 +279,9 @@ void editFavourite(int n) {
 
   const std::string value =
       name + "=" + (answer == 'S' ? std::string(kExternalMarker) : std::string()) + slot.address;
-  storeStationEntry(favouritesSection(), favouriteKey(n), value);
+  // The same favourite again is not written: a value holding characters this
+  // program cannot show must not be rewritten in the form it was shown in.
+  if (value != stored) storeStationEntry(favouritesSection(), favouriteKey(n), value);
   refreshFavouriteItems();
 }
 

@@ -99,9 +99,7 @@ void startUp(bool spokenGreeting) {
   }
   if (!netStartup()) sayMessage("ODNAOCON", 1);
 
-  std::string listPath = readSetting("ONDARIA", "DIRINDICE");
-  if (listPath.empty()) listPath = settingsDirectory() + "/ondaria.ini";
-  appState().stationListPath = listPath;
+  appState().stationListPath = locateStationList();
 
   // From here on the way out is ESC in the main menu: the window cannot be
   // closed and the break key no longer ends the program.

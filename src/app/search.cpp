@@ -10,6 +10,7 @@
 #include "console/core/settings.h"
 #include "console/ui/field_editor.h"
 #include "console/ui/marked_list.h"
+#include "platform/codepage.h"
 #include "speech/say_message.h"
 #include "speech/speech.h"
 
@@ -45,14 +46,20 @@ std::vector<std::string> readStationListLines() {
   std::ifstream in(ini::matchFileName(nativePath(appState().stationListPath)), std::ios::binary);
   if (!in) return lines;
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read as the INI layer reads it: Windows-1252 or UTF-8, lines ending in
+  // CR LF, LF or a lone CR.
+  const std::string text = platform::decodeFileText(bytes, platform::detectTextEncoding(bytes));
   size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    const size_t next = end == std::string::npos ? bytes.size() : end + 1;
-    if (end == std::string::npos) end = bytes.size();
-    if (end > start && bytes[end - 1] == '\r') --end;
-    lines.emplace_back(bytes, start, end - start);
-    start = next;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.emplace_back(text, start, end - start);
+    start = end;
+    if (start < text.size() && text[start] == '\r' && start + 1 < text.size() &&
+        text[start + 1] == '\n')
+      start += 2;
+    else if (start < text.size())
+      ++start;
   }
   return lines;
 }
@@ -111,6 +118,7 @@ void searchByName() {
     }
 
     // Read again for every query: changes made meanwhile are seen.
+    if (!stationListReadable()) return;
     const std::vector<std::string> lines = readStationListLines();
     std::vector<SearchResult> results = findStations(lines, foldForSearch(query));
     if (results.empty()) {

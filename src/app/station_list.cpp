@@ -1,10 +1,14 @@
 #include "app/station_list.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "app/app_state.h"
 #include "console/core/console.h"
+#include "console/core/ini_file.h"
 #include "console/core/settings.h"
 #include "console/ui/marked_list.h"
 #include "console/ui/option_menu.h"
@@ -48,6 +52,62 @@ bool isFavouritesSection(std::string_view name) {
 
 }  // namespace
 
+namespace {
+
+std::string parentOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool sameDirectory(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  if (std::filesystem::equivalent(nativePath(a), nativePath(b), ec)) return true;
+  return nativePath(a) == nativePath(b);
+}
+
+bool fileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(ini::matchFileName(nativePath(path)), ec);
+}
+
+// Copies `from` to `to` byte for byte through the INI layer's atomic write,
+// creating the folders on the way.
+bool copyStartingList(const std::string& from, const std::string& to) {
+  const auto text = ini::loadIniFile(ini::matchFileName(nativePath(from)));
+  if (!text) return false;
+  std::error_code ec;
+  std::filesystem::create_directories(nativePath(parentOf(to)), ec);
+  return ini::storeIniFile(nativePath(to),
+                           std::make_shared<ini::IniText>(text->bytes(), text->encoding()));
+}
+
+}  // namespace
+
+std::string locateStationList() {
+  const std::string user = userSettingsDirectory();
+  const std::string system = systemSettingsDirectory();
+  std::string path = readSetting("ONDARIA", "DIRINDICE");
+  std::string systemList;
+  if (path.empty()) {
+    path = user + "/" + std::string(kStationListName);
+    systemList = system + "/" + std::string(kStationListName);
+  } else if (sameDirectory(parentOf(path), system)) {
+    // A list named in the system-wide directory: the user's copy of it.
+    systemList = path;
+    path = user + "/" + baseNameOf(systemList);
+  } else {
+    return path;
+  }
+  if (fileExists(path) || !fileExists(systemList)) return path;
+  return copyStartingList(systemList, path) ? path : systemList;
+}
+
 int stripRows() { return std::clamp(lowVisionSettings().zoom, 0, kMaxStripFactor); }
 
 // ---- The file ---------------------------------------------------------------
@@ -81,12 +141,36 @@ bool storeStationEntry(const std::string& section, const std::string& name,
   return true;
 }
 
+bool unchangedByEdit(std::string_view stored, std::string_view edited, int maxLength) {
+  std::string_view offered = stored.substr(0, static_cast<size_t>(std::max(maxLength, 0)));
+  offered = offered.substr(0, offered.find_last_not_of(' ') + 1);
+  return edited == offered;
+}
+
 bool eraseStationEntry(const std::string& section, const std::string& name) {
   if (!eraseProfileEntry(section, name, listFile())) {
     sayMessage("ODERRWAR", 2);
     return false;
   }
   return true;
+}
+
+void reportReadError(std::string_view key, int error) {
+  const char* reason = "ODERRDIS";
+  if (error == EACCES || error == EPERM) reason = "ODSEMPER";
+  else if (error == EISDIR) reason = "ODEPASTA";
+  else if (error == EFBIG) reason = "ODGRANDE";
+  sayMessage(key, 0);
+  sayMessage(reason, 1);
+}
+
+bool stationListReadable() {
+  const int error = profileReadError(listFile());
+  if (error == 0) return true;
+  reportReadError("ODLSTILE", error);
+  writeLine(listFile());
+  writeLine();
+  return false;
 }
 
 // ---- Playing ----------------------------------------------------------------
@@ -138,6 +222,7 @@ int nextByFirstLetter(const std::vector<std::string>& names, int cursor, uint8_t
 }
 
 std::string chooseCategory() {
+  if (!stationListReadable()) return {};
   setTextBackground(kPromptBackground);
   sayMessage("ODSELCAT", 1);
   setTextBackground(0);

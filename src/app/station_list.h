@@ -31,6 +31,18 @@ int stripRows();
 
 // ---- The file ---------------------------------------------------------------
 
+// The default name of the station list file.
+inline constexpr std::string_view kStationListName = "ondaria.ini";
+
+// Where the station list lives, fixed at start-up: the setting
+// ONDARIA/DIRINDICE, or kStationListName in the user's settings directory.
+// A list in the system-wide settings directory (which a user cannot change)
+// is never the one used: the user's directory holds the user's own copy of
+// it, and when that copy does not exist yet the system-wide list is copied
+// there byte for byte as its starting content. Should the copy fail, the
+// system-wide list is used as it is (it can be read, not changed).
+std::string locateStationList();
+
 // The categories of the station list file in file order: every section name
 // except the favourites section, whatever its case.
 std::vector<std::string> categoryNames();
@@ -45,9 +57,24 @@ bool isStorableStationName(std::string_view name);
 // reported with "Erro de escrita do arquivo". True when the entry was written.
 bool storeStationEntry(const std::string& section, const std::string& name,
                        const std::string& value);
+// True when the editor's result `edited` is what it was given: `stored`,
+// which the editor holds cut to `maxLength` characters and returns without
+// trailing blanks. Such an edit must not be written back.
+bool unchangedByEdit(std::string_view stored, std::string_view edited, int maxLength);
+
 // Erases one entry (an empty name: the whole section); a file that cannot be
 // written is reported as above. True on success, also when nothing was there.
 bool eraseStationEntry(const std::string& section, const std::string& name);
+
+// Says that a file cannot be read: the message `key` ("Não consigo ler ...: ")
+// followed by the reason for the system's error number (no permission, a
+// folder, too big, a disk or system error).
+void reportReadError(std::string_view key, int error);
+
+// True when the station list file can be read (a missing file reads as an
+// empty list); otherwise says why it cannot and returns false, so that no
+// menu is shown empty without a word.
+bool stationListReadable();
 
 // ---- Playing ----------------------------------------------------------------
 

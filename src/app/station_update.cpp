@@ -4,13 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "app/app_state.h"
+#include "app/change_file.h"
 #include "app/directory_update.h"
 #include "app/station_list.h"
 #include "console/core/console.h"
+#include "console/core/ini_file.h"
 #include "console/core/settings.h"
 #include "console/ui/field_editor.h"
 #include "console/ui/option_menu.h"
@@ -22,9 +26,6 @@ namespace ondaria {
 namespace {
 
 constexpr uint8_t kEsc = 27;
-// Room for the answer to "Aperte enter...": the typed text is thrown away, so
-// a screen line is plenty.
-constexpr int kEnterBufferSize = 256;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -51,16 +52,30 @@ bool layoutCanHold(const std::string& section, const std::string& key, const std
 
 std::string stationListFile() { return nativePath(appState().stationListPath); }
 
-void waitForEnter() {
-  char buffer[kEnterBufferSize];
-  readRawLine(buffer, kEnterBufferSize);
+// Shows an invalid line and waits for Enter; false when the user pressed ESC
+// to give up the rest of the file.
+bool reportInvalidLine(const std::string& line) {
+  sayMessage("ODCHINVA", 1);
+  writeLineSpoken(reportableLine(line, kInvalidLineShown));
+  sayMessage("ODAPTENT", 0);
+  const bool go = waitForEnterOrEsc();
+  writeLine();
+  return go;
 }
 
-void reportInvalidLine(const std::string& line) {
-  sayMessage("ODCHINVA", 1);
-  writeLineSpoken(line);
-  sayMessage("ODAPTENT", 0);
-  waitForEnter();
+// Reads a change file whole: 0, or the system's error number (ENOENT for a
+// missing file, EISDIR for a folder, EFBIG beyond kChangeFileLimit, ...).
+int readChangeFile(const std::string& path, std::string& bytes) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  if (static_cast<uint64_t>(st.st_size) > kChangeFileLimit) return EFBIG;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return errno != 0 ? errno : EACCES;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return EIO;
+  return 0;
 }
 
 // The file a rename must replace: the station list itself, or the file a
@@ -139,6 +154,7 @@ bool restoreFavourites(SavedFavourites& saved) {
 // ---- Main option A --------------------------------------------------------------
 
 void updateStationList() {
+  if (!stationListReadable()) return;
   SavedFavourites saved = saveFavourites();
   sayMessage("ODATUINT", 0);
   if (chooseLetter("SN") == 'N')
@@ -154,27 +170,15 @@ void updateStationList() {
 
 // ---- Change file ----------------------------------------------------------------
 
-std::string changeSectionName(const std::string& line) {
-  const size_t close = line.rfind(']');
-  const size_t end = close == std::string::npos ? line.size() : close;
-  return trimBlanks(line.substr(1, end - 1));
-}
-
 ChangeResult applyChange(const std::string& section, const std::string& line, bool overwrite) {
   const size_t equals = line.find('=');
-  if (equals == std::string::npos) {
-    reportInvalidLine(line);
-    return ChangeResult::invalid;
-  }
+  if (equals == std::string::npos) return ChangeResult::invalid;
   const std::string key = line.substr(0, equals);
   const std::string value = line.substr(equals + 1);
   const bool setting = !trimBlanks(value).empty();
   // A key of blanks is not the empty key (isStorableStationName refuses it):
   // it must not delete the whole section.
-  if (!layoutCanHold(section, key, value) || (setting && key.empty())) {
-    reportInvalidLine(line);
-    return ChangeResult::invalid;
-  }
+  if (!layoutCanHold(section, key, value) || (setting && key.empty())) return ChangeResult::invalid;
 
   const std::string file = appState().stationListPath;
   if (setting) {
@@ -193,13 +197,14 @@ void updateFromChangeFile() {
   readLineSpoken(name);
   if (name.empty()) return;
 
-  const std::string path = nativePath(name);
-  struct stat st {};
-  std::ifstream in;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    in.open(path, std::ios::binary);
-  if (!in.is_open()) {
+  std::string bytes;
+  const int error = readChangeFile(nativePath(name), bytes);
+  if (error == ENOENT || error == ENOTDIR) {
     sayMessage("ODARQNEX", 2);
+    return;
+  }
+  if (error != 0) {
+    reportReadError("ODARQILE", error);
     return;
   }
 
@@ -210,22 +215,43 @@ void updateFromChangeFile() {
   const bool overwrite = answer.character == 'S' || answer.character == 's';
 
   std::string section;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == ';' || line[0] == '*') continue;
-    if (line[0] == '[') {
-      section = changeSectionName(line);
+  int applied = 0;
+  int invalid = 0;
+  for (const ChangeFileLine& line : readChangeFileLines(bytes)) {
+    if (line.kind == ChangeFileLine::Kind::Section) {
+      section = changeSectionName(line.text);
       writeLine(section);
       continue;
     }
-    if (applyChange(section, line, overwrite) == ChangeResult::writeFailed) {
+    const ChangeResult result = applyChange(section, line.text, overwrite);
+    if (result == ChangeResult::writeFailed) {
       // The station list cannot be written (a read-only folder, a full disk):
       // every further line would fail the same way, and "OK." would be a lie.
       sayMessage("ODERRWAR", 1);
       return;
     }
+    if (result == ChangeResult::applied) {
+      ++applied;
+      continue;
+    }
+    if (++invalid <= kInvalidLinesReported && !reportInvalidLine(line.text)) {
+      sayMessage("ODDESIST", 2);
+      return;
+    }
   }
-  sayMessage("ODOK", 2);
+  if (invalid > kInvalidLinesReported) {
+    sayMessage("ODMAISIN", 0);
+    writeLineSpoken(std::to_string(invalid - kInvalidLinesReported));
+  }
+  // "OK." only when every line went in: a file of which nothing could be
+  // used (a wrong file) is no success, and neither, wholly, is one with
+  // invalid lines.
+  if (invalid == 0)
+    sayMessage("ODOK", 2);
+  else if (applied == 0)
+    sayMessage("ODNADAPL", 2);
+  else
+    sayMessage("ODATUPAR", 2);
 }
 
 // ---- Internet -------------------------------------------------------------------
@@ -307,6 +333,12 @@ bool updateFromInternet() {
   const UpdateSourceParts source = splitUpdateSource(updateSource());
   const std::string target = replacementTarget(stationListFile());
   const std::string temporary = target + ".tmp";
+  // A station list the user made read-only is not replaced, as no other
+  // change is made to it; nothing is fetched for nothing.
+  if (!ini::canReplaceFile(target)) {
+    sayMessage("ODERRWAR", 2);
+    return false;
+  }
 
   const FetchResult fetched = fetchToFile(source.host, source.path, temporary, source.secure);
   const bool replaced =
@@ -317,7 +349,7 @@ bool updateFromInternet() {
   ::unlink(temporary.c_str());
   sayMessage("ODATNENC", 2);
   sayMessage("ODAPTENT", 1);
-  waitForEnter();
+  waitForEnterOrEsc();
   return false;
 }
 

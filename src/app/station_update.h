@@ -47,7 +47,7 @@ void updateFromChangeFile();
 // What became of one change line.
 enum class ChangeResult {
   applied,      // written, deleted, or left alone because it already had a value
-  invalid,      // the line could not be applied; reported and waited for Enter
+  invalid,      // the line could not be applied; nothing changed, nothing said
   writeFailed,  // the station list file could not be written; nothing reported
 };
 
@@ -57,13 +57,16 @@ enum class ChangeResult {
 // blank value deletes the entry, and the line "=" deletes the whole section.
 // A line without "=", one outside any section (before the first section line,
 // or under "[]"), a blank but non-empty key, or text the station list file
-// cannot hold (see console/core/ini_text.h) is reported to the user as an
-// invalid line.
+// cannot hold (see console/core/ini_text.h) is invalid; the caller reports it.
 ChangeResult applyChange(const std::string& section, const std::string& line, bool overwrite);
 
-// The section name of a change-file line that begins with "[": the text up to
-// the last "]" (or to the end when there is none), blanks trimmed.
-std::string changeSectionName(const std::string& line);
+// Invalid lines of one change file reported one by one, each shown, spoken
+// and waiting for Enter (or ESC, which gives up the rest of the file); the
+// ones after them are only counted and told in one sentence at the end, so a
+// wrong or damaged file cannot hold the user in a row of questions.
+inline constexpr int kInvalidLinesReported = 3;
+// Characters of an invalid line shown and spoken.
+inline constexpr size_t kInvalidLineShown = 70;
 
 // The internet update: fetches the complete list from the update source into
 // a temporary file and renames it over the station list file. On failure the

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/change_file.h"
 #include "console/core/messages.h"
 #include "console/core/settings.h"
 #include "console/ui/ui_fixture.h"
@@ -202,7 +203,66 @@ TEST_F(StationUpdateTest, InvalidLinesAreReportedAndTheRestIsApplied) {
   EXPECT_TRUE(spoke("sem igual"));
   EXPECT_EQ(value("Jazz", "Suave"), "http://jazz/suave");
   EXPECT_EQ(value("Jazz", "Nova"), "http://jazz/nova");
-  EXPECT_TRUE(shownMessage("ODOK"));
+  // Not "OK.": some lines were not applied.
+  EXPECT_TRUE(shownMessage("ODATUPAR"));
+  EXPECT_FALSE(shownMessage("ODOK"));
+}
+
+TEST_F(StationUpdateTest, ChangeFilesFromAnyEditorApplyWhole) {
+  // The same two changes as Windows-1252, as UTF-8 with and without a
+  // byte-order mark, and with lines ending in CR alone.
+  const struct {
+    const char* what;
+    std::string bytes;
+  } files[] = {
+      {"Windows-1252", "[Not\xED" "cias]\r\nR\xE1" "dio Um=http://um\r\nVelha=\r\n"},
+      {"UTF-8", "[Not\xC3\xAD" "cias]\nR\xC3\xA1" "dio Um=http://um\nVelha=\n"},
+      {"UTF-8 with a mark", "\xEF\xBB\xBF[Not\xC3\xAD" "cias]\r\nR\xC3\xA1" "dio Um=http://um\r\nVelha=\r\n"},
+      {"CR alone", "[Not\xED" "cias]\rR\xE1" "dio Um=http://um\rVelha=\r"},
+  };
+  for (const auto& f : files) {
+    writeList("[Not\xED" "cias]\r\nVelha=http://velha\r\n");
+    screen->waits.clear();
+    runChangeFile(f.bytes, "s");
+    EXPECT_EQ(list(), "[Not\xED" "cias]\r\nR\xE1" "dio Um=http://um\r\n") << f.what;
+    EXPECT_TRUE(shownMessage("ODOK")) << f.what;
+    EXPECT_FALSE(shownMessage("ODCHINVA")) << f.what;
+    EXPECT_TRUE(shown("Not\xED" "cias")) << f.what;
+  }
+}
+
+TEST_F(StationUpdateTest, AWrongFileAsksAFewTimesThenCountsAndEscGivesUp) {
+  // Twelve lines that are no changes (and one with control bytes and a great
+  // length): three are shown and waited for, the rest told in one sentence,
+  // and with nothing applied there is no "OK.".
+  std::string garbage = "[Rock]\r\n" + std::string(500, 'x') + "\x07\x1B[2J\r\n";
+  for (int i = 0; i < 11; ++i) garbage += "lixo " + std::to_string(i) + "\r\n";
+  const std::string before = list();
+  runChangeFile(garbage, "s", kInvalidLinesReported);
+  EXPECT_EQ(count("beep"), 0);  // the bell byte was not written out
+  EXPECT_TRUE(shown(std::string(kInvalidLineShown, 'x') + "..."));
+  EXPECT_FALSE(shown(std::string(kInvalidLineShown + 1, 'x')));
+  EXPECT_TRUE(shown(messageText("ODMAISIN") + "9"));
+  EXPECT_TRUE(spoke("9"));
+  EXPECT_TRUE(shownMessage("ODNADAPL"));
+  EXPECT_FALSE(shownMessage("ODOK"));
+  EXPECT_EQ(list(), before);
+
+  // ESC at a question gives up the rest of the file.
+  test::writeFileBytes(file("mudancas.atu"), "[Rock]\r\nsem igual\r\nDepois=http://depois\r\n");
+  script({typed(file("mudancas.atu")), key(KeyId::Enter), typed("s"), key(KeyId::Escape)});
+  updateFromChangeFile();
+  EXPECT_TRUE(screen->steps.empty());
+  EXPECT_TRUE(shownMessage("ODDESIST"));
+  EXPECT_EQ(value("Rock", "Depois"), "<none>");
+}
+
+TEST_F(StationUpdateTest, AChangeFileThatCannotBeReadIsSaidSo) {
+  std::filesystem::create_directories(file("pasta.atu"));
+  script({typed(file("pasta.atu")), key(KeyId::Enter)});
+  updateFromChangeFile();
+  EXPECT_TRUE(shown(messageText("ODARQILE") + messageText("ODEPASTA")));
+  EXPECT_FALSE(shownMessage("ODARQNEX"));
 }
 
 TEST_F(StationUpdateTest, LinesBeforeTheFirstSectionAreReportedNotWritten) {
@@ -222,10 +282,6 @@ TEST_F(StationUpdateTest, MissingFileEmptyNameAndEscapeChangeNothing) {
   updateFromChangeFile();
   EXPECT_TRUE(shownMessage("ODARQNEX"));
 
-  // A folder is not a change file either.
-  script({typed(folder_.path().string()), key(KeyId::Enter)});
-  updateFromChangeFile();
-  EXPECT_TRUE(screen->steps.empty());
 
   script({key(KeyId::Enter)});
   updateFromChangeFile();
@@ -416,6 +472,39 @@ TEST_F(StationUpdateTest, TemporaryFileThatCannotBeWrittenIsReported) {
 }
 
 // ---- Main option A and the favourites ------------------------------------------------
+
+TEST_F(StationUpdateTest, AStationListThatMayNotBeReplacedIsNotReplaced) {
+  // The include option refuses a list it may not replace (here a link to
+  // nothing, which even root cannot write through); so does the update,
+  // before anything is fetched.
+  bool asked = false;
+  LocalServer server([&asked](ServerConnection& c) {
+    asked = true;
+    c.readRequest();
+    c.send(answer200(kNewList));
+  });
+  setUpdateSource(server.url("/lista.ini"));
+  std::filesystem::remove(listPath());
+  std::filesystem::create_symlink(file("perdido/lista.ini"), listPath());
+  EXPECT_FALSE(updateFromInternet());
+  EXPECT_TRUE(shownMessage("ODERRWAR"));
+  EXPECT_FALSE(asked);
+  EXPECT_TRUE(std::filesystem::is_symlink(listPath()));
+  EXPECT_FALSE(std::filesystem::exists(file("perdido")));
+}
+
+TEST_F(StationUpdateTest, LongFavouritesComeBackWhole) {
+  const std::string longAddress = "http://exemplo/" + std::string(300, 'a');
+  writeList(kOldList + "2=Longa=" + longAddress + "\r\n");
+  LocalServer server([](ServerConnection& c) {
+    c.readRequest();
+    c.send(answer200(kNewList));
+  });
+  setUpdateSource(server.url("/lista.ini"));
+  script({typed("s"), typed("s")});
+  updateStationList();
+  EXPECT_EQ(value("PREFERIDAS", "2"), "Longa=" + longAddress);
+}
 
 TEST_F(StationUpdateTest, FavouritesAreKeptAcrossAnInternetUpdateWithoutThem) {
   LocalServer server([](ServerConnection& c) {

@@ -142,6 +142,16 @@ constexpr Message kCatalogue[] = {
     {"ODATUDIR", "Lista atualizada. R\xE1" "dios: "},
     {"ODATUCAT", "Categorias: "},
     {"ODOUTRAS", "Outras"},
+    // Files that cannot be read, and change files.
+    {"ODLSTILE", "N\xE3o consigo ler a lista de r\xE1" "dios: "},
+    {"ODARQILE", "N\xE3o consigo ler o arquivo: "},
+    {"ODSEMPER", "sem permiss\xE3o de leitura."},
+    {"ODEPASTA", "\xE9 uma pasta, n\xE3o um arquivo."},
+    {"ODGRANDE", "arquivo grande demais."},
+    {"ODERRDIS", "erro do disco ou do sistema."},
+    {"ODMAISIN", "Outras linhas inv\xE1lidas ignoradas: "},
+    {"ODNADAPL", "Nenhuma mudan\xE7" "a foi aplicada."},
+    {"ODATUPAR", "Mudan\xE7" "as aplicadas, exceto as linhas inv\xE1lidas."},
 };
 
 }  // namespace
