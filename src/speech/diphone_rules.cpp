@@ -8,6 +8,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/codepage.h"
+
 namespace ondaria {
 
 namespace {
@@ -59,8 +61,11 @@ char toLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32)
 bool isUpperVowel(char c) { return c != '\0' && std::strchr("AEIOU", c) != nullptr; }
 
 // ---- Accent table -----------------------------------------------------------
-// Bytes 128..165 are letters of the DOS code page, 192..255 those of
-// Windows-1252; both are read so that text in either page is understood.
+// Bytes 128..255 as Windows-1252 has them: the letters become a plain letter
+// and its mark; punctuation and symbols (dashes, quotation marks, the
+// ellipsis, fractions, ...) become a blank, a pause between words, since the
+// speech front-end speaks them by their names and never sends them here as
+// part of a word.
 
 struct AccentTable {
   std::array<std::string, 128> entry;
@@ -68,41 +73,40 @@ struct AccentTable {
     auto set = [this](std::initializer_list<int> bytes, const char* text) {
       for (int b : bytes) entry[static_cast<size_t>(b - 128)] = text;
     };
-    set({129, 154}, "u\"");
-    set({130, 144, 201, 233}, "e'");
-    set({131, 194, 226}, "a^");
-    set({132, 142, 195, 196, 227, 228}, "a~");
-    set({133, 192, 224}, "a`");
-    set({134, 143, 160, 193, 225}, "a'");
-    set({128, 135, 199, 231}, "ss");
-    set({136, 202, 234}, "e^");
-    set({137, 203, 235}, "e\"");
-    set({138, 200, 232}, "e`");
-    set({139, 207, 239}, "i\"");
-    set({140, 206, 238}, "i^");
-    set({141, 204, 236}, "i`");
-    set({145, 198, 230}, "ae");
-    set({146}, "-");
-    set({147, 212, 244}, "o^");
-    set({148, 153, 213, 245}, "o~");
-    set({149, 210, 214, 242, 246}, "o`");
-    set({150, 219, 251}, "u^");
-    set({151, 217, 249}, "u`");
-    set({152}, "y-");
-    set({161, 205, 237}, "i'");
-    set({162, 211, 243}, "o'");
-    set({163, 218, 250}, "u'");
-    set({164, 165, 209, 241}, "nh");
-    set({167}, "\xA7");
-    set({168, 191}, "?");
-    set({171}, "\xAA");
-    set({173}, "!");
-    set({174, 175}, "\"");
-    set({187}, "\xBA");
+    for (int b = 128; b < 192; ++b) entry[static_cast<size_t>(b - 128)] = " ";
+    set({0x83}, "f");
+    set({0x8A, 0x9A}, "x");    // S with caron sounds as the Portuguese x
+    set({0x8C, 0x9C}, "oe");
+    set({0x8E, 0x9E}, "j");    // Z with caron sounds as the Portuguese j
+    set({0x9F}, "i");
+    set({201, 233}, "e'");
+    set({194, 226}, "a^");
+    set({195, 196, 227, 228}, "a~");
+    set({192, 224}, "a`");
+    set({193, 225}, "a'");
+    set({199, 231}, "ss");
+    set({202, 234}, "e^");
+    set({203, 235}, "e\"");
+    set({200, 232}, "e`");
+    set({207, 239}, "i\"");
+    set({206, 238}, "i^");
+    set({204, 236}, "i`");
+    set({198, 230}, "ae");
+    set({212, 244}, "o^");
+    set({213, 245}, "o~");
+    set({210, 214, 242, 246}, "o`");
+    set({219, 251}, "u^");
+    set({217, 249}, "u`");
+    set({205, 237}, "i'");
+    set({211, 243}, "o'");
+    set({218, 250}, "u'");
+    set({209, 241}, "nh");
     set({197, 229}, "a");
     set({215, 247}, "x");
     set({216, 248}, "0");
     set({220, 252}, "u");
+    set({221, 253, 255}, "i");
+    set({223}, "ss");
   }
 };
 
@@ -113,16 +117,17 @@ const AccentTable& accents() {
 
 // ---- Loading ----------------------------------------------------------------
 
-std::vector<std::string> splitLines(std::string_view text) {
+// Lines end in LF, CR LF or a lone CR. Text in UTF-8 (an editor's choice on
+// Linux, with or without a byte-order mark) is read as program text first.
+std::vector<std::string> splitLines(std::string_view bytes) {
+  const std::string text = platform::decodeFileText(bytes, platform::detectTextEncoding(bytes));
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string line(text.substr(start, end - start));
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // files written on Windows
-    lines.push_back(std::move(line));
-    start = end + 1;
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.emplace_back(text, start, end - start);
+    start = end + ((end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ? 2 : 1);
   }
   return lines;
 }
@@ -359,8 +364,8 @@ std::string rewriteDiphoneText(std::string_view text) {
       out += 'u';
     } else if ((c == 'Y' || c == 'y') && (letterBefore || letterAfter)) {
       out += 'i';
-    } else if (c == '\'' && i > 0 && (text[i - 1] == 'D' || text[i - 1] == 'd')) {
-      // "d'água": the apostrophe joins the d to the next word
+    } else if ((c == '\'' || b == 0x92) && i > 0 && (text[i - 1] == 'D' || text[i - 1] == 'd')) {
+      // "d'água" (also with the typographic apostrophe): the d joins the next word
     } else if (b >= 128) {
       std::string_view entry = diphoneAccentEntry(b);
       if (entry.empty()) out += " # ";

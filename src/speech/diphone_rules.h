@@ -14,7 +14,7 @@
 // are comments. Exception lines:   word=replacement|comment
 //
 // All functions are pure over the loaded tables; nothing here makes sound.
-// Texts are Windows-1252 (bytes 128..165 of the DOS code page are read too).
+// Texts are Windows-1252.
 #pragma once
 
 #include <array>
@@ -69,7 +69,8 @@ std::string translateToPhonetic(std::string_view text);
 
 // Step by step (exposed for tests):
 // W/Y next to a letter become u/i, "d'" loses its apostrophe, accented bytes
-// become letter + mark, control characters and unmapped bytes become " # ".
+// become letter + mark, punctuation bytes from 128 up become a blank, control
+// characters and unmapped bytes become " # ".
 std::string rewriteDiphoneText(std::string_view text);
 // The accent-table entry of a byte 128..255 (empty: no entry).
 std::string_view diphoneAccentEntry(unsigned char byte);

@@ -17,6 +17,7 @@
 #include "speech/diphone_speech.h"
 #include "speech/speech_internal.h"
 #include "speech/speech_state.h"
+#include "speech/wave_format.h"
 #include "speech/wave_output.h"
 
 namespace ondaria {
@@ -92,26 +93,8 @@ bool readWaveSamples(const std::string& path, size_t limit, std::vector<uint8_t>
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto le32 = [&file](size_t at) {
-    return static_cast<uint32_t>(file[at]) | static_cast<uint32_t>(file[at + 1]) << 8 |
-           static_cast<uint32_t>(file[at + 2]) << 16 | static_cast<uint32_t>(file[at + 3]) << 24;
-  };
-  size_t start = std::min(file.size(), kHeaderSize), size = file.size() - start;
-  if (file.size() >= 12 && std::memcmp(file.data(), "RIFF", 4) == 0) {
-    // Walk the chunks to the "data" chunk; its declared size is trusted only
-    // as far as the file goes.
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-      uint32_t chunk = le32(at + 4);
-      if (std::memcmp(file.data() + at, "data", 4) == 0) {
-        start = at + 8;
-        size = std::min<size_t>(chunk, file.size() - start);
-        break;
-      }
-      at += 8 + static_cast<size_t>(chunk) + (chunk & 1);
-    }
-  }
-  size = std::min(size, limit);
+  size_t start = 0, size = 0;
+  recordedSamplesSpan(file.data(), file.size(), limit, start, size);
   samples.assign(file.begin() + static_cast<long>(start),
                  file.begin() + static_cast<long>(start + size));
   return true;

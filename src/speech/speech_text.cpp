@@ -16,12 +16,24 @@ using namespace speech_detail;
 
 namespace {
 
-bool isLetterClass(char ch) {
-  auto c = static_cast<unsigned char>(ch);
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 128;
-}
+// Letters of Windows-1252: the punctuation and symbols among the bytes from
+// 128 up (dashes, quotation marks, fractions, ...) are spoken by their names,
+// never handed to the word translation as if they were letters.
+bool isLetterClass(char ch) { return isCp1252Letter(static_cast<unsigned char>(ch)); }
 bool isWordClass(char ch) { return ch == ' ' || isLetterClass(ch); }
 bool isDigit(char ch) { return ch >= '0' && ch <= '9'; }
+bool isApostrophe(char ch) { return ch == '\'' || static_cast<unsigned char>(ch) == 0x92; }
+// The en and em dashes are read as the hyphen is.
+bool isDash(char ch) {
+  return ch == '-' || static_cast<unsigned char>(ch) == 0x96 || static_cast<unsigned char>(ch) == 0x97;
+}
+
+// "d'" before a letter ("d'água", "d’Ajuda") belongs to the word run: the
+// translation joins it to the next word.
+bool joinsWords(std::string_view text, size_t at) {
+  return isApostrophe(text[at]) && at > 0 && (text[at - 1] == 'd' || text[at - 1] == 'D') &&
+         at + 1 < text.size() && isLetterClass(text[at + 1]);
+}
 
 // Numbers of this many digits and more are spelled: a telephone number or a
 // code is better heard digit by digit than as millions.
@@ -106,13 +118,13 @@ void speakText(std::string_view input) {
     }
     if (isWordClass(c)) {
       size_t end = pos;
-      while (end < text.size() && isWordClass(text[end])) ++end;
+      while (end < text.size() && (isWordClass(text[end]) || joinsWords(text, end))) ++end;
       std::string_view run = std::string_view(text).substr(pos, end - pos);
       pos = end;
       speakWordRun(run);
       last = ' ';  // so does a word: only characters in a row click
       repeats = 0;
-      if (pos + 1 < text.size() && text[pos] == '-' && isLetterClass(text[pos + 1])) ++pos;
+      if (pos + 1 < text.size() && isDash(text[pos]) && isLetterClass(text[pos + 1])) ++pos;
       continue;
     }
     if (c == last) {
@@ -124,7 +136,7 @@ void speakText(std::string_view input) {
       last = c;
       repeats = 0;
     }
-    if (text[pos] != '-') {
+    if (!isDash(text[pos])) {
       if (rest().substr(0, 3) == "://") {
         spellText(std::string(1, c));
       } else {
@@ -140,9 +152,9 @@ void speakText(std::string_view input) {
       }
     } else {
       char next = rest().size() < 3 ? ' ' : text[pos + 1];
-      if (next == ' ' || next == '-') speakPunctuation(rest());
-      else if (isDigit(next)) playRecording("_MENOS");
-      else speakChar('-');
+      if (next == ' ' || isDash(next)) speakPunctuation(rest());
+      else if (isDigit(next) && text[pos] == '-') playRecording("_MENOS");
+      else speakChar(static_cast<uint8_t>(text[pos]));
     }
     ++pos;
   }
@@ -157,7 +169,7 @@ void speakPunctuation(std::string_view text) {
   bool blankAfter = text.size() > 1 && text[1] == ' ';
   switch (mark) {
     case '(': case ')': case ':': case ';': speechPause(s.colonPause); break;
-    case ',': case '-': if (blankAfter) speechPause(s.commaPause); break;
+    case ',': case '-': case '\x96': case '\x97': if (blankAfter) speechPause(s.commaPause); break;
     case '.': if (blankAfter) speechPause(s.fullStopPause); break;
     default: break;
   }

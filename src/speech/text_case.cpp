@@ -6,8 +6,9 @@ namespace ondaria {
 
 namespace {
 
-// Fold table for bytes 128..255. 254 marks a byte that is no letter; 145 (the
-// DOS code page's "ae" ligature) is kept for the ligatures of both pages.
+// Fold table for bytes 128..255. 254 marks a byte that is no letter; 145
+// stands for the "ae" ligature (its place in the old DOS code page, which no
+// letter of Windows-1252 folds to).
 constexpr std::array<uint8_t, 128> kFold = [] {
   std::array<uint8_t, 128> t{};
   for (auto& v : t) v = 254;
@@ -17,34 +18,41 @@ constexpr std::array<uint8_t, 128> kFold = [] {
   auto range = [&t](int from, int to, uint8_t value) {
     for (int b = from; b <= to; ++b) t[b - 128] = value;
   };
-  set({128, 135, 199, 231}, 'C');
-  set({129, 150, 151, 154, 163}, 'U');
+  // The letters among the punctuation of 128..159.
+  set({0x83}, 'F');
+  set({0x8A, 0x9A}, 'S');
+  set({0x8C, 0x9C}, 'O');
+  set({0x8E, 0x9E}, 'Z');
+  set({0x9F}, 'Y');
+  set({199, 231}, 'C');
   range(217, 220, 'U');
   range(249, 252, 'U');
-  set({130, 144}, 'E');
-  range(136, 138, 'E');
   range(200, 203, 'E');
   range(232, 235, 'E');
-  range(131, 134, 'A');
-  set({142, 143, 160}, 'A');
   range(192, 197, 'A');
   range(224, 229, 'A');
-  range(139, 141, 'I');
-  set({161}, 'I');
   range(204, 207, 'I');
   range(236, 239, 'I');
-  range(147, 149, 'O');
-  set({153, 162}, 'O');
   range(210, 214, 'O');
   range(242, 246, 'O');
-  set({152, 221, 253}, 'Y');
-  set({164, 165, 209, 241}, 'N');
+  set({221, 253, 255}, 'Y');
+  set({209, 241}, 'N');
   set({215, 247}, 'X');
   set({198, 230}, 145);
   return t;
 }();
 
 }  // namespace
+
+bool isCp1252Letter(uint8_t c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+  switch (c) {
+    case 0x83: case 0x8A: case 0x8C: case 0x8E: case 0x9A: case 0x9C: case 0x9E: case 0x9F:
+      return true;
+    default:
+      return c >= 192 && c != 215 && c != 247;
+  }
+}
 
 uint8_t foldUpperChar(uint8_t c) {
   if (c >= 'a' && c <= 'z') return static_cast<uint8_t>(c - 32);
@@ -58,12 +66,20 @@ std::string foldUpper(std::string_view text) {
   return out;
 }
 
+uint8_t upperWithAccentsChar(uint8_t c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 224 && c <= 254 && c != 247)) return static_cast<uint8_t>(c - 32);
+  switch (c) {
+    case 0x9A: return 0x8A;
+    case 0x9C: return 0x8C;
+    case 0x9E: return 0x8E;
+    case 0xFF: return 0x9F;
+    default: return c;
+  }
+}
+
 std::string upperWithAccents(std::string_view text) {
   std::string out(text);
-  for (char& ch : out) {
-    auto c = static_cast<uint8_t>(ch);
-    if ((c >= 'a' && c <= 'z') || c > 223) ch = static_cast<char>(c - 32);
-  }
+  for (char& ch : out) ch = static_cast<char>(upperWithAccentsChar(static_cast<uint8_t>(ch)));
   return out;
 }
 

@@ -14,6 +14,7 @@
 #include "console/core/console.h"
 #include "console/core/settings.h"
 #include "platform/audio_device.h"
+#include "speech/wave_format.h"
 
 namespace ondaria {
 
@@ -333,25 +334,10 @@ int wavePlayFile(const std::string& name) {
 }
 
 int wavePlayImage(const uint8_t* image, size_t size) {
-  if (image == nullptr || size < 36 || !isTag(image, "RIFF") || !isTag(image + 12, "fmt "))
-    return -1;
-  const uint64_t fmtSize = le32(image + 16);
-  if (fmtSize < 16 || 20 + fmtSize > size) return -1;
-  const uint8_t* fmt = image + 20;
-  const int channels = le16(fmt + 2);
-  const int rate = static_cast<int>(std::min<uint32_t>(le32(fmt + 4), 0x7FFFFFFF));
-  const int bits = le16(fmt + 14);
-  uint64_t pos = 20 + fmtSize;
-  while (pos + 8 <= size) {
-    const uint64_t chunk = le32(image + pos + 4);
-    if (isTag(image + pos, "data")) {
-      if (chunk > size - pos - 8) return -1;  // cut short: nothing plays
-      return wavePlayPcm(image + pos + 8, static_cast<size_t>(chunk), rate, bits, channels);
-    }
-    pos += 8 + chunk;
-    if ((chunk & 1u) != 0 && pos < size && image[pos] == 0) ++pos;  // pad byte
-  }
-  return -1;
+  WaveLayout layout;
+  if (!parseWaveImage(image, size, layout)) return -1;
+  return wavePlayPcm(image + layout.dataOffset, layout.dataSize, layout.rate, layout.bits,
+                     layout.channels);
 }
 
 int wavePlayPcm(const uint8_t* samples, size_t count, int rate, int bits, int channels) {

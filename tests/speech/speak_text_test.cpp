@@ -2,6 +2,7 @@
 // speech and recorded letters.
 #include <gtest/gtest.h>
 
+#include "speech/diphone_rules.h"
 #include "speech/diphone_speech.h"
 #include "speech_fixture.h"
 
@@ -82,6 +83,31 @@ TEST_F(SpeakText, AddressColonIsSpokenAsACharacter) {
 TEST_F(SpeakText, DashJoiningWordsIsDropped) {
   speakText("guarda-chuva");
   EXPECT_EQ(takeEvents(), (Heard{"text:guarda", "text:chuva"}));
+}
+
+TEST_F(SpeakText, StationNamesWithWindowsPunctuation) {
+  // What reaches the word translation, and which characters are spoken by
+  // their names: dashes and quotation marks are never part of a word.
+  const struct {
+    const char* text;
+    Heard heard;
+  } cases[] = {
+      {"Jovem Pan \x96 S\xE3o Paulo", {"text:Jovem Pan", "char:\x96", "text:S\xE3o Paulo"}},
+      {"\x93R\xE1" "dio Clube\x94", {"char:\x93", "text:R\xE1" "dio Clube", "char:\x94"}},
+      {"Top\x99 \xBD", {"text:Top", "char:\x99", "char:\xBD"}},
+      {"Tom\x97Jobim", {"text:Tom", "text:Jobim"}},
+      // "d'" before a letter stays in the word: the translation drops the
+      // apostrophe ("d'água" is one word), with either apostrophe.
+      {"Olho d'\xC1gua", {"text:Olho d'\xC1gua"}},
+      {"Olho d\x92\xC1gua", {"text:Olho d\x92\xC1gua"}},
+      {"rock'n", {"text:rock", "char:'", "text:n"}},
+  };
+  letterFiles("\x96\x93\x94\x99\xBD'");
+  for (const auto& c : cases) {
+    speakText(c.text);
+    EXPECT_EQ(takeEvents(), c.heard) << c.text;
+  }
+  EXPECT_EQ(translateToPhonetic("d'\xE1gua"), translateToPhonetic("d\xE1gua"));
 }
 
 TEST_F(SpeakText, MissingLetterFilePlaysUnknown) {

@@ -309,6 +309,18 @@ TEST_F(WaveTest, UnplayableFormatsAndMissingDeviceReportTheirCodes) {
   EXPECT_EQ(wavePlayPcm(data.data(), data.size(), 11025, 12, 1), kWaveErrorBadFormat);
   EXPECT_EQ(wavePlayPcm(data.data(), data.size(), 11025, 8, 3), kWaveErrorBadFormat);
   EXPECT_EQ(wavePlayPcm(data.data(), data.size(), 0, 8, 1), kWaveErrorBadFormat);
+  // Absurd rates are damaged headers: a piece claiming 1 Hz would be
+  // resampled into gigabytes.
+  for (int rate : {1, 999, 384001}) {
+    EXPECT_EQ(wavePlayPcm(data.data(), data.size(), rate, 8, 1), kWaveErrorBadFormat) << rate;
+    WavBuilder slow;
+    slow.rate = rate;
+    const std::vector<uint8_t> image = slow.build(data);
+    EXPECT_EQ(wavePlayImage(image.data(), image.size()), kWaveErrorBadFormat) << rate;
+  }
+  EXPECT_EQ(wavePlayPcm(data.data(), data.size(), 1000, 8, 1), 0);
+  waveStop();
+  buffers_.clear();
   WavBuilder w;
   w.bits = 4;
   EXPECT_EQ(wavePlayFile(write("adpcm.wav", w.build(data))), kWaveErrorBadFormat);

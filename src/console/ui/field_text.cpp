@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "speech/text_case.h"
+
 namespace ondaria {
 
 namespace {
@@ -18,9 +20,7 @@ bool isOther(uint8_t c) {
 
 }  // namespace
 
-bool isWordLetter(uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 128;
-}
+bool isWordLetter(uint8_t c) { return isCp1252Letter(c); }
 
 bool isDigitByte(uint8_t c) {
   return c >= '0' && c <= '9';
@@ -195,7 +195,7 @@ std::string FieldText::linkWordAt(int atPos) const {
   return std::string(word);
 }
 
-void FieldText::paste(std::string_view pasted) {
+bool FieldText::paste(std::string_view pasted) {
   const int n = maxLength();
   int at = std::clamp(pos, 1, n + 1);
   std::string result;
@@ -211,6 +211,9 @@ void FieldText::paste(std::string_view pasted) {
     result += pasted;
     result += text_.substr(static_cast<size_t>(at - 1));
   }
+  // What the field cannot hold falls off its end; blanks lose nothing.
+  const bool whole = result.size() <= static_cast<size_t>(n) ||
+                     result.find_first_not_of(kBlank, static_cast<size_t>(n)) == std::string::npos;
   assign(result);
   const int after = std::min(at + static_cast<int>(pasted.size()), n + 1);
   if (after > at) {
@@ -220,6 +223,7 @@ void FieldText::paste(std::string_view pasted) {
     clearSelection();
   }
   pos = after;
+  return whole;
 }
 
 std::string cleanPastedText(std::string_view clipboard, size_t limit) {

@@ -17,7 +17,8 @@ namespace ondaria {
 // The longest field the editor handles.
 inline constexpr int kMaxFieldLength = 2048;
 
-// Letters for word moves and word speaking: A-Z, a-z and every byte from 128 up.
+// Letters for word moves and word speaking: the letters of Windows-1252
+// (isCp1252Letter), so that dashes, quotation marks and symbols end a word.
 bool isWordLetter(uint8_t c);
 bool isDigitByte(uint8_t c);
 
@@ -94,7 +95,8 @@ class FieldText {
   // Replaces the selection (or inserts at pos when there is none) with
   // `pasted`, cuts the result to maxLength, then selects the pasted text and
   // leaves the cursor after it. `pasted` should come from cleanPastedText.
-  void paste(std::string_view pasted);
+  // False when characters other than blanks did not fit and were cut off.
+  bool paste(std::string_view pasted);
 
  private:
   // Index just past the word (or digit run) starting at 0-based i and its blanks.
