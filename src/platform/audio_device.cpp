@@ -521,8 +521,11 @@ int PcmFormat::bytesPerFrame() const {
 
 bool PcmFormat::valid() const {
   // 384 kHz is the highest rate any common format uses; anything above is a
-  // corrupt header and would make the resampler produce almost nothing.
-  return rate >= 1 && rate <= 384000 && (channels == 1 || channels == 2);
+  // corrupt header and would make the resampler produce almost nothing. Below
+  // kMinPcmRate a header is just as corrupt, and the resampler would turn each
+  // input frame into kMixRate / rate output frames: a piece of 8 KB claiming
+  // 1 Hz would ask for some 3 GB.
+  return rate >= kMinPcmRate && rate <= kMaxPcmRate && (channels == 1 || channels == 2);
 }
 
 namespace {

@@ -193,8 +193,13 @@ enum class PcmEncoding {
   F32,  // 32-bit float, native endianness, nominal range -1…1 (decoders)
 };
 
+// Sample rates a PcmFormat may have: no sound of any format is recorded
+// below 1 kHz or above 384 kHz; other values come from damaged headers.
+constexpr int kMinPcmRate = 1000;
+constexpr int kMaxPcmRate = 384000;
+
 struct PcmFormat {
-  int rate = 0;      // frames per second, 1…384000
+  int rate = 0;      // frames per second, kMinPcmRate…kMaxPcmRate
   int channels = 0;  // 1 (mono, played on both sides) or 2 (interleaved L, R)
   PcmEncoding encoding = PcmEncoding::S16;
   int bytesPerFrame() const;

@@ -42,6 +42,7 @@ enum class KeyId : uint8_t {
   Pause,  // Pause/Break; with Ctrl it is the break key
   Shift, Control, Alt,  // the modifier keys themselves
   Other,  // any other key (punctuation, keypad operators, ...)
+  Backslash,  // the key that types "\" (Ctrl with it makes the byte 28)
 };
 
 KeyId keyLetter(char upperCaseLetter);  // 'A'..'Z'
@@ -67,6 +68,8 @@ enum class EventType : uint8_t {
   FocusLost,
   Close,  // the user asked to close the window
   Wake,   // `wake` was called; carries nothing
+  Paste,  // `text`: UTF-8 text the user pasted into the terminal (bracketed
+          // paste), line ends included, delivered whole
 };
 
 enum class MouseButton : uint8_t { None, Left, Right, Middle };
@@ -190,7 +193,7 @@ std::unique_ptr<Frontend> makeTerminalFrontend(int inputFd = 0, int outputFd = 1
 //                       0…9, F1…F12, Up, Down, Left, Right, Home, End, PgUp
 //                       (PageUp), PgDn (PageDown), Ins (Insert), Del (Delete),
 //                       Enter, Esc (Escape), Backspace (BS), Tab, Space,
-//                       Break (Pause). A letter, digit or Space without Ctrl or
+//                       Break (Pause), Backslash. A letter, digit or Space without Ctrl or
 //                       Alt also types its character, as a keyboard does.
 //   now                 the next key or text line is typed at once, even while
 //                       the program is busy (to cut speech, or for a screen
@@ -201,6 +204,8 @@ std::unique_ptr<Frontend> makeTerminalFrontend(int inputFd = 0, int outputFd = 1
 //   wait TEXT           delivers nothing until TEXT (UTF-8) is on the screen,
 //                       at most 10 seconds
 //   close               the user closes the window
+//   paste TEXT          the user pastes TEXT (UTF-8; "\n" stands for a line
+//                       end), as a terminal delivers a bracketed paste
 // When the script is used up and the program waits for a key, the front-end
 // reports its input exhausted and the console ends the program as a window
 // close would. When ONDARIA_SCREEN_DUMP names a file, the grid is written to it

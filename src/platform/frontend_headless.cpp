@@ -43,7 +43,7 @@ constexpr NamedKey kKeyNames[] = {
     {"del", KeyId::Delete},      {"delete", KeyId::Delete},     {"enter", KeyId::Enter},
     {"esc", KeyId::Escape},      {"escape", KeyId::Escape},     {"backspace", KeyId::Backspace},
     {"bs", KeyId::Backspace},    {"tab", KeyId::Tab},           {"space", KeyId::Space},
-    {"break", KeyId::Pause},     {"pause", KeyId::Pause},
+    {"break", KeyId::Pause},     {"pause", KeyId::Pause},       {"backslash", KeyId::Backslash},
 };
 
 // The character a key types on its own (0 for none), as a keyboard would send
@@ -56,6 +56,7 @@ char typedCharacter(KeyId key, uint8_t mods) {
   }
   if (isDigitKey(key) && !(mods & kModShift)) return static_cast<char>('0' + digitValue(key));
   if (key == KeyId::Space) return ' ';
+  if (key == KeyId::Backslash && !(mods & kModShift)) return '\\';
   return 0;
 }
 
@@ -141,7 +142,7 @@ bool validScriptLine(std::string_view line) {
   }
   if (verb == "sleep")
     return !arg.empty() && arg.size() <= 7 && arg.find_first_not_of("0123456789") == std::string::npos;
-  return verb == "text" || verb == "wait" || verb == "close" || verb == "now";
+  return verb == "text" || verb == "wait" || verb == "close" || verb == "now" || verb == "paste";
 }
 
 }  // namespace
@@ -272,7 +273,7 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
         !s.releaseNext) {
       std::string verb, arg;
       splitLine(s.lines.front(), verb, arg);
-      if (verb == "key" || verb == "text") held = true;
+      if (verb == "key" || verb == "text" || verb == "paste") held = true;
     }
     if (!held && !s.lines.empty()) {
       const std::string line = std::move(s.lines.front());
@@ -287,6 +288,20 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
         s.typedThisWait = true;
       } else if (verb == "text") {
         typeText(arg);
+        s.releaseNext = false;
+        s.typedThisWait = true;
+      } else if (verb == "paste") {
+        FrontendEvent paste;
+        paste.type = EventType::Paste;
+        for (size_t i = 0; i < arg.size(); ++i) {
+          if (arg[i] == '\\' && i + 1 < arg.size() && arg[i + 1] == 'n') {
+            paste.text += '\n';
+            ++i;
+          } else {
+            paste.text += arg[i];
+          }
+        }
+        s.events.push_back(std::move(paste));
         s.releaseNext = false;
         s.typedThisWait = true;
       } else if (verb == "now") {

@@ -18,11 +18,13 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <unordered_map>
 
+#include "platform/audio_device.h"
 #include "platform/codepage.h"
 #include "platform/frontend.h"
 
@@ -89,6 +91,25 @@ std::string findFontFile(const std::string& face, bool bold, bool& gotBold) {
   return regular;
 }
 
+// The window's bell: 150 ms of an 880 Hz tone fading out, as a desktop's
+// default alert sounds, at a rate every device takes.
+constexpr int kBellRate = 22050;
+
+const std::vector<int16_t>& bellSamples() {
+  static const std::vector<int16_t> samples = [] {
+    constexpr int kCount = kBellRate * 150 / 1000;
+    constexpr double kPi = 3.14159265358979323846;
+    std::vector<int16_t> out(kCount);
+    for (int i = 0; i < kCount; ++i) {
+      const double t = static_cast<double>(i) / kBellRate;
+      const double fade = 1.0 - static_cast<double>(i) / kCount;
+      out[static_cast<size_t>(i)] = static_cast<int16_t>(9000.0 * fade * fade * std::sin(2 * kPi * 880.0 * t));
+    }
+    return out;
+  }();
+  return samples;
+}
+
 KeyId mapKey(SDL_Keycode sym, Uint16 mod) {
   if (sym >= SDLK_a && sym <= SDLK_z) return keyLetter(static_cast<char>('A' + (sym - SDLK_a)));
   if (sym >= SDLK_0 && sym <= SDLK_9) return keyDigit(sym - SDLK_0);
@@ -126,6 +147,7 @@ KeyId mapKey(SDL_Keycode sym, Uint16 mod) {
     case SDLK_TAB: return KeyId::Tab;
     case SDLK_SPACE: return KeyId::Space;
     case SDLK_PAUSE: case SDLK_CANCEL: return KeyId::Pause;
+    case SDLK_BACKSLASH: return KeyId::Backslash;
     case SDLK_LSHIFT: case SDLK_RSHIFT: return KeyId::Shift;
     case SDLK_LCTRL: case SDLK_RCTRL: return KeyId::Control;
     case SDLK_LALT: case SDLK_RALT: return KeyId::Alt;
@@ -189,6 +211,8 @@ class SdlFrontend : public Frontend {
   }
 
   void close() override {
+    if (bell_) audioRemoveSource(bell_.get());
+    bell_.reset();
     forgetCellImages();
     if (canvas_) SDL_FreeSurface(canvas_);
     canvas_ = nullptr;
@@ -235,7 +259,18 @@ class SdlFrontend : public Frontend {
     if (window_) SDL_SetWindowTitle(window_, cp1252ToUtf8(cp1252).c_str());
   }
 
-  void bell() override {}  // the console logs it; the window has no sound of its own
+  // The window has no sound of its own: the bell is a short chime on a
+  // channel of the program's audio device (nothing when it cannot open).
+  void bell() override {
+    if (!audioOpen()) return;
+    if (!bell_) {
+      bell_ = std::make_shared<PcmQueueSource>();
+      audioAddSource(bell_);
+    }
+    const std::vector<int16_t>& chime = bellSamples();
+    bell_->flush();  // a bell rung again starts over
+    bell_->queue(chime.data(), chime.size() * sizeof(int16_t), PcmFormat{kBellRate, 1, PcmEncoding::S16});
+  }
 
   bool nextEvent(FrontendEvent& event, int timeoutMs) override {
     if (!videoInit_) return false;
@@ -577,6 +612,7 @@ class SdlFrontend : public Frontend {
   int caretCol_ = 0, caretRow_ = 0;
   Uint32 wakeEvent_ = static_cast<Uint32>(-1);
   std::atomic<bool> wakePending_{false};
+  std::shared_ptr<PcmQueueSource> bell_;
 };
 
 }  // namespace

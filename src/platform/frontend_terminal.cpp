@@ -65,6 +65,7 @@ struct TerminalMode {
 constexpr TerminalMode kTerminalModes[] = {
     {"\x1B[?1049h", "\x1B[?1049l"},  // alternate screen
     {"\x1B[?25l", "\x1B[?25h"},      // cursor hidden until a key is awaited
+    {"\x1B[?2004h", "\x1B[?2004l"},  // bracketed paste: a paste arrives whole, not as keys
 };
 
 std::string modesOn() {

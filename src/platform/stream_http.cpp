@@ -36,10 +36,6 @@ std::string lower(std::string s) {
   return s;
 }
 
-bool startsWithNoCase(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && lower(s.substr(0, prefix.size())) == prefix;
-}
-
 std::string base64(const std::string& in) {
   static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -372,7 +368,7 @@ NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std:
   status_ = 0;
   isIcy_ = false;
   contentLength_ = -1;
-  metaint_ = 0;
+  icy_ = IcyDemux();
 
   ProxyAddress proxy;
   bool viaProxy = !options_.proxy.empty() && proxy.parse(options_.proxy);
@@ -467,13 +463,11 @@ NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std:
     contentLength_ = std::stoll(len);
   }
   std::string mi = header("icy-metaint");
+  size_t metaint = 0;
   if (!mi.empty() && mi.find_first_not_of("0123456789") == std::string::npos && mi.size() < 9) {
-    metaint_ = static_cast<size_t>(std::stoul(mi));
+    metaint = static_cast<size_t>(std::stoul(mi));
   }
-  audioLeft_ = metaint_;
-  wantLength_ = false;
-  metaLeft_ = 0;
-  meta_.clear();
+  icy_ = IcyDemux(metaint);
   connected_ = true;
   if (!rest.empty()) acceptBody(reinterpret_cast<const uint8_t*>(rest.data()), rest.size());
   return NetResult::Ok;
@@ -507,35 +501,11 @@ NetResult HttpStream::readHeaders(int64_t deadlineMs, std::string& rest) {
   }
   rest = raw.substr(end + sepLen);
   raw.erase(end);
-  size_t pos = 0;
-  while (pos <= raw.size()) {
-    size_t nl = raw.find('\n', pos);
-    std::string line = raw.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines_.push_back(line);
-    if (nl == std::string::npos) break;
-    pos = nl + 1;
-  }
-  if (lines_.empty()) return NetResult::NotFound;
-  const std::string& statusLine = lines_[0];
-  isIcy_ = startsWithNoCase(statusLine, "icy ");
-  if (!isIcy_ && !startsWithNoCase(statusLine, "http/")) return NetResult::NotFound;
-  size_t sp = statusLine.find(' ');
-  status_ = sp == std::string::npos ? 0 : std::atoi(statusLine.c_str() + sp + 1);
+  if (!parseResponseHead(raw, lines_, status_, isIcy_)) return NetResult::NotFound;
   return NetResult::Ok;
 }
 
-std::string HttpStream::header(const std::string& name) const {
-  std::string want = lower(name);
-  for (size_t i = 1; i < lines_.size(); ++i) {
-    const std::string& line = lines_[i];
-    size_t colon = line.find(':');
-    if (colon == std::string::npos || lower(line.substr(0, colon)) != want) continue;
-    size_t v = line.find_first_not_of(" \t", colon + 1);
-    return v == std::string::npos ? std::string() : line.substr(v);
-  }
-  return {};
-}
+std::string HttpStream::header(const std::string& name) const { return headerValue(lines_, name); }
 
 std::string HttpStream::contentType() const {
   std::string t = lower(header("content-type"));
@@ -547,40 +517,16 @@ std::string HttpStream::contentType() const {
 
 void HttpStream::acceptBody(const uint8_t* data, size_t n) {
   downloaded_ += n;
-  size_t i = 0;
-  while (i < n) {
-    if (metaint_ == 0 || audioLeft_ > 0) {
-      size_t take = metaint_ == 0 ? n - i : std::min(audioLeft_, n - i);
-      ring_.write(data + i, take);
-      if (onData) onData(data + i, take);
-      i += take;
-      if (metaint_ != 0) {
-        audioLeft_ -= take;
-        if (audioLeft_ == 0) wantLength_ = true;
-      }
-      continue;
-    }
-    if (wantLength_) {
-      metaLeft_ = static_cast<size_t>(data[i++]) * 16;
-      wantLength_ = false;
-      meta_.clear();
-      if (metaLeft_ == 0) audioLeft_ = metaint_;
-      continue;
-    }
-    size_t take = std::min(metaLeft_, n - i);
-    meta_.append(reinterpret_cast<const char*>(data + i), take);
-    i += take;
-    metaLeft_ -= take;
-    if (metaLeft_ == 0) {
-      size_t zero = meta_.find('\0');
-      if (zero != std::string::npos) meta_.erase(zero);
-      if (!meta_.empty()) {
-        lastMeta_ = meta_;
-        if (onMetadata) onMetadata(meta_);
-      }
-      audioLeft_ = metaint_;
-    }
-  }
+  icy_.feed(
+      data, n,
+      [this](const uint8_t* audio, size_t count) {
+        ring_.write(audio, count);
+        if (onData) onData(audio, count);
+      },
+      [this](const std::string& text) {
+        lastMeta_ = text;
+        if (onMetadata) onMetadata(text);
+      });
   buffered_ = ring_.size();
   if (contentLength_ >= 0 && downloaded_.load() >= static_cast<uint64_t>(contentLength_)) endDownload();
 }

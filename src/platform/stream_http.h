@@ -19,6 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/http_head.h"
+#include "platform/icy_metadata.h"
+
 namespace platform {
 
 struct StreamUrl {
@@ -137,13 +140,7 @@ class HttpStream {
   bool timedOut_ = false;
   int readTimeoutMs_ = 0;
   int64_t lastDataMs_ = 0;
-  // ICY metadata interleaving: every metaint_ audio bytes one length byte
-  // (x 16) and that many metadata bytes.
-  size_t metaint_ = 0;
-  size_t audioLeft_ = 0;
-  size_t metaLeft_ = 0;
-  bool wantLength_ = false;
-  std::string meta_;
+  IcyDemux icy_;  // the metadata interleaved with the audio
   std::string lastMeta_;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/terminal_keys.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -82,7 +83,12 @@ bool controlKey(uint8_t b, KeyId& key, uint8_t& mods) {
     mods = kModCtrl;
     return true;
   }
-  if (b < 32) {  // Ctrl+\ ] ^ _
+  if (b == 0x1C) {  // Ctrl+\ (also Ctrl+4 on many terminals)
+    key = KeyId::Backslash;
+    mods = kModCtrl;
+    return true;
+  }
+  if (b < 32) {  // Ctrl+] ^ _
     key = KeyId::Other;
     mods = kModCtrl;
     return true;
@@ -102,6 +108,7 @@ size_t utf8Length(uint8_t lead) {
 
 void TerminalKeyParser::feed(std::string_view bytes) {
   buffer_.append(bytes);
+  if (!bytes.empty()) pasteIdle_ = 0;
   parseAvailable(false);
 }
 
@@ -112,11 +119,69 @@ bool TerminalKeyParser::next(FrontendEvent& event) {
   return true;
 }
 
-void TerminalKeyParser::timeout() { parseAvailable(true); }
+void TerminalKeyParser::timeout() {
+  if (pasting_) {
+    // A paste waits for its end marker as long as bytes keep coming.
+    if (++pasteIdle_ < kPasteIdleWaits) return;
+    buffer_.erase(0, takePaste(0, true));
+    return;
+  }
+  parseAvailable(true);
+}
+
+namespace {
+constexpr std::string_view kPasteEnd = "\x1B[201~";
+}  // namespace
+
+void TerminalKeyParser::endPaste() {
+  FrontendEvent e;
+  e.type = EventType::Paste;
+  // Bytes that are not UTF-8 are taken as Windows-1252, as typed text is.
+  if (isValidUtf8(paste_)) {
+    e.text = std::move(paste_);
+  } else {
+    for (unsigned char c : paste_) appendUtf8(e.text, cp1252ToCodePoint(c));
+  }
+  paste_.clear();
+  pasting_ = false;
+  pasteIdle_ = 0;
+  events_.push_back(std::move(e));
+}
+
+size_t TerminalKeyParser::takePaste(size_t pos, bool forced) {
+  const std::string_view rest = std::string_view(buffer_).substr(pos);
+  const size_t end = rest.find(kPasteEnd);
+  size_t text = end == std::string_view::npos ? rest.size() : end;
+  // Bytes that may be the start of the end marker wait for the next read.
+  if (end == std::string_view::npos && !forced) {
+    for (size_t k = std::min(rest.size(), kPasteEnd.size() - 1); k > 0; --k) {
+      if (rest.substr(rest.size() - k) == kPasteEnd.substr(0, k)) {
+        text = rest.size() - k;
+        break;
+      }
+    }
+  }
+  if (paste_.size() < kPasteLimit) paste_.append(rest.substr(0, std::min(text, kPasteLimit - paste_.size())));
+  if (end != std::string_view::npos) {
+    endPaste();
+    return end + kPasteEnd.size();
+  }
+  if (forced) {
+    endPaste();
+    return rest.size();
+  }
+  return text;
+}
 
 void TerminalKeyParser::parseAvailable(bool forced) {
   size_t pos = 0;
   while (pos < buffer_.size()) {
+    if (pasting_) {
+      const size_t used = takePaste(pos, false);
+      pos += used;
+      if (pasting_) break;  // the rest of the paste is still to come
+      continue;
+    }
     const size_t used = parseOne(pos, forced, events_);
     if (used == 0) break;
     pos += used;
@@ -245,6 +310,12 @@ size_t TerminalKeyParser::parseCsi(size_t pos, bool forced, std::deque<FrontendE
       const uint8_t mods = params.size() >= 2 ? modifiersFromParam(params[1]) : 0;
       KeyId key = KeyId::Unknown;
       uint8_t extra = 0;
+      if (final == '~' && p1 == 200) {
+        pasting_ = true;  // bracketed paste: the text follows
+        paste_.clear();
+        pasteIdle_ = 0;
+        return i - pos + 1;
+      }
       if (final == '~') {
         key = tildeKey(p1);
       } else if (final == 'Z') {

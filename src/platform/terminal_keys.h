@@ -7,6 +7,10 @@
 // the terminal is raw and the break key does not reach it otherwise. Bytes that
 // are not valid UTF-8 are taken as Windows-1252 characters.
 //
+// Bracketed paste: text between "\e[200~" and "\e[201~" is one Paste event
+// (at most kPasteLimit bytes are kept), never keys, so that a pasted line end
+// does not act as Enter and a long paste is not cut by the key queue.
+//
 // Several keys may arrive in one read, and one key may be split over reads.
 // A lone ESC cannot be told from the start of a sequence until no more bytes
 // follow for a moment: while `hasPending` is true the caller waits about
@@ -26,12 +30,17 @@ class TerminalKeyParser {
   // Long enough for a sequence split by a slow link or tmux, short enough
   // that ESC feels immediate.
   static constexpr int kEscapeWaitMs = 30;
+  // The most of one paste that is kept (far beyond any field).
+  static constexpr size_t kPasteLimit = 64 * 1024;
+  // A paste whose end marker has not come after this many waits of
+  // kEscapeWaitMs without a byte (about a second) is taken as it stands.
+  static constexpr int kPasteIdleWaits = 33;
 
   void feed(std::string_view bytes);
   // Takes the next complete event; false when there is none.
   bool next(FrontendEvent& event);
-  // Bytes are held that may begin a longer sequence.
-  bool hasPending() const { return !buffer_.empty(); }
+  // Bytes are held that may begin a longer sequence, or a paste is open.
+  bool hasPending() const { return !buffer_.empty() || pasting_; }
   // No more bytes came: what is held is taken as it stands (a lone ESC is the
   // Escape key, an unfinished UTF-8 character is taken byte by byte).
   void timeout();
@@ -43,9 +52,15 @@ class TerminalKeyParser {
   size_t parseCsi(size_t pos, bool forced, std::deque<FrontendEvent>& out);
   size_t parseSs3(size_t pos, bool forced, std::deque<FrontendEvent>& out);
   void parseAvailable(bool forced);
+  // Takes paste text from buffer_[pos]; returns bytes consumed.
+  size_t takePaste(size_t pos, bool forced);
+  void endPaste();
 
   std::string buffer_;
   std::deque<FrontendEvent> events_;
+  bool pasting_ = false;
+  std::string paste_;
+  int pasteIdle_ = 0;
 };
 
 }  // namespace platform

@@ -4,10 +4,13 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "platform/audio_device.h"
 #include "platform/frontend.h"
 
 namespace platform {
@@ -139,6 +142,20 @@ TEST_F(SdlFrontendTest, TextOfAltKeysIsNotTyped) {
   EXPECT_EQ(got[3].key, KeyId::Q);
   EXPECT_EQ(got[3].mods, 0);  // AltGr is not Alt
   EXPECT_EQ(got[4].text, "/");
+}
+
+TEST_F(SdlFrontendTest, TheBellIsHeard) {
+  // The window has no sound of its own: its bell plays on the audio device.
+  std::atomic<bool> heard{false};
+  setAudioObserver([&heard](const AudioBlockReport& r) {
+    if (r.peak > kAudibleLevel) heard = true;
+  });
+  window->bell();
+  for (int i = 0; i < 200 && !heard; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  setAudioObserver(nullptr);
+  EXPECT_TRUE(heard);
+  window.reset();
+  audioClose();
 }
 
 TEST_F(SdlFrontendTest, WakeFromAnotherThread) {

@@ -147,12 +147,28 @@ TEST(TerminalSignals, FatalSignalsGiveTheTerminalBack) {
     }
     EXPECT_NE(out.find("\x1B[?1049l"), std::string::npos) << "signal " << sig;
     EXPECT_NE(out.find("\x1B[?25h"), std::string::npos) << "signal " << sig;
+    EXPECT_NE(out.find("\x1B[?2004l"), std::string::npos) << "signal " << sig;
     termios after{};
     tcgetattr(slave, &after);
     EXPECT_NE(after.c_lflag & ICANON, 0u) << "signal " << sig;
     close(master);
     close(slave);
   }
+}
+
+TEST_F(TerminalFrontendTest, PastesArriveWholeAndBracketedPasteEndsWithTheProgram) {
+  terminal->flush();
+  EXPECT_NE(output().find("\x1B[?2004h"), std::string::npos);
+  // A paste of a line and a half, then a key: one Paste event, then Enter.
+  type("\x1B[200~http://radio/ao-vivo\r\nsegunda\x1B[201~\r");
+  FrontendEvent e;
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.type, EventType::Paste);
+  EXPECT_EQ(e.text, "http://radio/ao-vivo\r\nsegunda");
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.key, KeyId::Enter);
+  terminal->close();
+  EXPECT_NE(output().find("\x1B[?2004l"), std::string::npos);
 }
 
 TEST_F(TerminalFrontendTest, EndOfInputIsReported) {

@@ -152,6 +152,54 @@ TEST(TerminalKeys, UnknownAndBrokenSequencesDoNotTypeAnything) {
   EXPECT_EQ(text, "");
 }
 
+TEST(TerminalKeys, BracketedPastesAreTextNeverKeys) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> reads;  // bytes of each read
+    std::string paste;               // the Paste event's text
+    std::vector<Key> after;          // keys after it
+  };
+  const Case cases[] = {
+      {"whole", {"\x1B[200~a\rb\x1B[201~x"}, "a\rb", {{KeyId::Unknown, 0}}},
+      {"split inside the end marker", {"\x1B[200~abc\x1B[2", "01~\r"}, "abc", {{KeyId::Enter, 0}}},
+      {"split after the start", {"\x1B[200~", "\x03\x1B[A", "\x1B[201~"}, "\x03\x1B[A", {}},
+      {"not UTF-8: taken as Windows-1252", {"\x1B[200~S\xE3o\x1B[201~"}, "S\xC3\xA3o", {}},
+      {"Ctrl+\\ outside it", {"\x1B[200~x\x1B[201~\x1C"}, "x", {{KeyId::Backslash, kModCtrl}}},
+  };
+  for (const Case& c : cases) {
+    TerminalKeyParser p;
+    std::vector<FrontendEvent> events;
+    for (const std::string& r : c.reads) {
+      p.feed(r);
+      FrontendEvent e;
+      while (p.next(e)) events.push_back(e);
+    }
+    ASSERT_FALSE(events.empty()) << c.what;
+    EXPECT_EQ(events[0].type, EventType::Paste) << c.what;
+    EXPECT_EQ(events[0].text, c.paste) << c.what;
+    std::vector<Key> rest;
+    for (size_t i = 1; i < events.size(); ++i)
+      rest.push_back(events[i].type == EventType::Text ? Key{KeyId::Unknown, 0}
+                                                       : Key{events[i].key, events[i].mods});
+    EXPECT_EQ(rest, c.after) << c.what;
+  }
+
+  // An end marker that never comes: after about a second without bytes the
+  // paste is taken as it stands.
+  TerminalKeyParser p;
+  p.feed("\x1B[200~sem fim");
+  int waits = 0;
+  FrontendEvent e;
+  while (p.hasPending() && waits < 100) {
+    p.timeout();
+    ++waits;
+  }
+  EXPECT_EQ(waits, TerminalKeyParser::kPasteIdleWaits);
+  ASSERT_TRUE(p.next(e));
+  EXPECT_EQ(e.type, EventType::Paste);
+  EXPECT_EQ(e.text, "sem fim");
+}
+
 TEST(TerminalKeys, RandomBytesAlwaysMakeProgress) {
   std::mt19937 random(1234);
   for (int round = 0; round < 500; ++round) {

@@ -38,6 +38,10 @@ constexpr ExtendedKey kExtendedKeys[] = {
 
 constexpr uint8_t kShiftInsert = 254;
 
+// Key presses and pastes handled so far; readKey compares it around a pump
+// to tell a press that made no byte from no press at all.
+uint64_t g_keyPresses = 0;
+
 // PC keyboard scan codes of the letters A…Z (Alt+letter).
 constexpr uint8_t kLetterScanCodes[26] = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                           49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
@@ -74,7 +78,26 @@ uint8_t controlCharacter(const FrontendEvent& e) {
     default: break;
   }
   if (ctrl && platform::isLetterKey(e.key)) return static_cast<uint8_t>(1 + platform::letterIndex(e.key));
+  if (ctrl && e.key == KeyId::Backslash) return 28;  // the field editor's touch tones
   return 0;
+}
+
+// A paste of the terminal (bracketed paste) is delivered as the editor's own
+// paste: the text goes to the clipboard with its line ends turned into blanks
+// (a pasted line end must not act as Enter), then Shift+Insert is queued, as
+// the window's clipboard paste would be. Nothing of it passes through the
+// 64-byte key queue, so a long address arrives whole.
+void pasted(ConsoleState& s, const std::string& utf8) {
+  if (!s.frontend || utf8.empty()) return;
+  std::string text;
+  text.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const char c = utf8[i];
+    if (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') continue;  // CR LF is one end
+    text += (c == '\r' || c == '\n') ? ' ' : c;
+  }
+  if (!s.frontend->setClipboardText(text)) return;
+  detail::queueExtendedKey(kShiftInsert);
 }
 
 void keyDown(ConsoleState& s, const FrontendEvent& e) {
@@ -134,6 +157,7 @@ void handleEvent(const FrontendEvent& e) {
   switch (e.type) {
     case EventType::KeyDown:
       s.currentMods = e.mods;
+      ++g_keyPresses;
       keyDown(s, e);
       break;
     case EventType::KeyUp:
@@ -159,6 +183,10 @@ void handleEvent(const FrontendEvent& e) {
       break;
     case EventType::Close:
       if (s.closeEnabled && s.breakEndsProgram) endProgramByClose();
+      break;
+    case EventType::Paste:
+      ++g_keyPresses;
+      pasted(s, e.text);
       break;
     case EventType::Wake:
       break;
@@ -225,7 +253,13 @@ uint8_t readKey() {
       // that a run never hangs.
       if (!s.frontend || s.frontend->inputExhausted()) detail::endProgramByClose();
       // Bounded, so that the idle hook runs regularly even without events.
+      const uint64_t pressesBefore = g_keyPresses;
       detail::pumpEvents(100);
+      // A key that makes no byte (Ctrl+1, a modifier alone) leaves the
+      // program waiting: the wait starts anew for the front-end, so that one
+      // that types a key per wait (a script) goes on with the next.
+      if (s.keyCount == 0 && g_keyPresses != pressesBefore && s.frontend)
+        s.frontend->keyWait(true, s.cursorX, s.cursorY);
     }
     s.waitingForKey = false;
     if (s.frontend) s.frontend->keyWait(false, s.cursorX, s.cursorY);

@@ -33,9 +33,11 @@ constexpr uint8_t kF8 = 66;
 constexpr uint8_t kShiftInsert = 254;
 constexpr uint8_t kCtrlInsert = 255;
 
-// 0 followed by one of these codes is a prefix: the next byte is the key.
+// 0 followed by 16, 17 or 18 is a prefix: the next byte is the key. The same
+// codes are Alt+Q, Alt+W and Alt+E, so a code that came from a key pressed
+// with Alt is that key, never a prefix (Alt+E then Home must not type "G").
 bool isPrefixCode(uint8_t code) {
-  return code >= 16 && code <= 18;
+  return code >= 16 && code <= 18 && !lastKeyModifiers().alt;
 }
 
 struct KeyBinding {
@@ -475,7 +477,8 @@ void FieldSession::paste() {
     field_.blankAll();
     field_.pos = 1;
   }
-  field_.paste(pasted);
+  // A paste longer than the field is cut, and the user hears that it was.
+  if (!field_.paste(pasted)) errorBeep();
 }
 
 void FieldSession::speakWord() {

@@ -377,3 +377,32 @@ TEST_F(ConsoleKeys, DateAndTimeAgreeWithTheSystemClock) {
 
 }  // namespace
 }  // namespace ondaria
+
+namespace ondaria {
+namespace {
+
+TEST_F(ConsoleKeys, KeysOfTheFilesAndPastingWork) {
+  // Ctrl+\ makes 28 (the field editor's touch tones); "\" alone is typed.
+  EXPECT_EQ(bytesOf(KeyId::Backslash, kModCtrl), (Bytes{28}));
+  EXPECT_EQ(bytesOf(KeyId::Backslash), (Bytes{'\\'}));
+
+  // A terminal's bracketed paste: the text goes to the clipboard with its
+  // line ends as blanks, and Shift+Insert pastes it, whatever its length
+  // (the key queue holds 64 bytes).
+  const std::string address = "http://radio.exemplo.com.br/" + std::string(90, 'a') + ".mp3";
+  platform::FrontendEvent paste;
+  paste.type = platform::EventType::Paste;
+  paste.text = address + "\r\nsegunda\nterceira\r";
+  screen->pushEvent(paste);
+  EXPECT_EQ(drain(), (Bytes{0, 254}));
+  EXPECT_EQ(pasteFromClipboard(4096), address + " segunda terceira ");
+}
+
+TEST_F(ConsoleKeys, AKeyThatMakesNoByteDoesNotHoldAScript) {
+  // Ctrl+1 makes no byte: the next line of the script still comes.
+  ASSERT_TRUE(screen->feedScript("key ctrl+1\nkey a\n"));
+  EXPECT_EQ(readKey(), 'a');
+}
+
+}  // namespace
+}  // namespace ondaria

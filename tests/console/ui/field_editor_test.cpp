@@ -372,6 +372,38 @@ TEST_F(FieldEditor, PrefixedByteIsHandledAsTheKeyItself) {
   EXPECT_EQ(text, "q");
 }
 
+TEST_F(FieldEditor, AltQWEAreKeysNeverPrefixes) {
+  setBreakEndsProgram(false);  // Alt combinations reach the program
+  // Alt+E then Home: the edit ends with Alt+E's code; no "G" is typed.
+  for (KeyId letter : {KeyId::Q, KeyId::W, KeyId::E}) {
+    script({key(letter, kAlt), key(KeyId::Home)});
+    std::string text = "x";
+    EXPECT_GE(editField(text, 1, 1, true, 10, 10), 16);
+    EXPECT_EQ(text, "x");
+  }
+}
+
+TEST_F(FieldEditor, TerminalPastesArriveWholeAsOneLine) {
+  // 116 characters and a line end, as pasted into a terminal: the whole
+  // address in the field, the line end a blank, no Enter.
+  const std::string address = "http://stream.exemplo.com.br:8000/" + std::string(82, 'r');
+  platform::FrontendEvent paste;
+  paste.type = platform::EventType::Paste;
+  paste.text = address + "\n";
+  script({[paste](PacedFrontend& f) { f.pushEvent(paste); }, key(KeyId::Enter)});
+  std::string text;
+  EXPECT_EQ(editField(text, 1, 1, true, 78, 255), 13);
+  EXPECT_EQ(text, address);
+  EXPECT_EQ(count("beep"), 0);
+
+  // A paste longer than the field is cut, with a beep.
+  script({[paste](PacedFrontend& f) { f.pushEvent(paste); }, key(KeyId::Enter)});
+  text.clear();
+  editField(text, 1, 1, true, 40, 50);
+  EXPECT_EQ(text, address.substr(0, 50));
+  EXPECT_EQ(count("beep"), 1);
+}
+
 TEST_F(FieldEditor, ReadLineSpokenEscBlanksTypedCharacters) {
   gotoXY(1, 7);
   writeText("Nome: ");
