@@ -21,6 +21,8 @@ packages=(
   nlohmann-json3-dev
   # braille display (loaded at run time when present)
   libbrlapi-dev
+  # fuzzing the readers of outside bytes (scripts/fuzz.sh): clang and its libFuzzer
+  clang libclang-rt-14-dev
   # test peers and whole-program runs
   icecast2 python3 tmux curl
   # a private sound server for the audio device tests that need two devices

@@ -7,6 +7,7 @@
 #include "console/ui/ui_draw.h"
 #include "net/http_download.h"
 #include "platform/codepage.h"
+#include "platform/icy_metadata.h"
 #include "platform/stream_engine.h"
 #include "speech/say_message.h"
 
@@ -71,22 +72,6 @@ std::string resolveEntry(const std::string& entry, const std::string& base) {
   if (hostEnd == std::string::npos) return root + "/" + entry;
   std::string path = base.substr(0, base.find_first_of("?#", hostEnd));
   return path.substr(0, path.rfind('/') + 1) + entry;
-}
-
-// The text of a metadata field ("StreamTitle=" ...) in `meta`: what stands
-// between the opening quote after the name and the quote before the first
-// ";" that follows. npos in `end` when the name is absent.
-bool metadataField(std::string_view meta, std::string_view name, std::string& value, size_t& end) {
-  const size_t p = meta.find(name);
-  if (p == std::string_view::npos) return false;
-  size_t begin = p + name.size();
-  if (begin < meta.size() && meta[begin] == '\'') ++begin;
-  size_t stop = meta.find(';', begin);
-  end = stop;
-  if (stop == std::string_view::npos) stop = meta.size();
-  if (stop > begin && meta[stop - 1] == '\'') --stop;
-  value = platform::utf8ToCp1252(meta.substr(begin, stop - begin));
-  return true;
 }
 
 void downloadNothing(const void*, uint32_t, void*) {}
@@ -215,15 +200,11 @@ void parseIcyHeader(std::string_view line) {
 }
 
 void takeStreamMetadata(std::string_view meta) {
-  std::string title, image;
-  size_t end = 0;
-  if (!metadataField(meta, "StreamTitle=", title, end)) return;
-  const std::string_view rest = end == std::string_view::npos ? std::string_view() : meta.substr(end + 1);
-  size_t imageEnd = 0;
-  const bool hasImage = metadataField(rest, "StreamUrl=", image, imageEnd);
+  platform::StreamMetadata fields = platform::parseStreamMetadata(meta);
+  if (!fields.hasTitle) return;
   std::lock_guard<std::mutex> guard(player().lock);
-  player().info.title = std::move(title);
-  if (hasImage) player().info.image = std::move(image);
+  player().info.title = std::move(fields.title);
+  if (fields.hasImage) player().info.image = std::move(fields.image);
 }
 
 void readStreamTitle(StreamHandle handle) {
