@@ -33,6 +33,18 @@ bool codePointToCp1252(char32_t cp, uint8_t& byte) {
   return false;
 }
 
+uint8_t cp1252Upper(uint8_t c) {
+  if (c >= 'a' && c <= 'z') return static_cast<uint8_t>(c - 0x20);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<uint8_t>(c - 0x20);
+  switch (c) {
+    case 0x9A: return 0x8A;
+    case 0x9C: return 0x8C;
+    case 0x9E: return 0x8E;
+    case 0xFF: return 0x9F;
+    default: return c;
+  }
+}
+
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

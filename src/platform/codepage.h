@@ -20,6 +20,12 @@ char32_t cp1252ToCodePoint(uint8_t byte);
 // cp1252 byte for a code point; returns false when cp1252 has no such character.
 bool codePointToCp1252(char32_t cp, uint8_t& byte);
 
+// Upper case of one cp1252 byte: ASCII letters, the small accented letters
+// 0xE0..0xFE (not the division sign 0xF7) and the four small letters that
+// cp1252 keeps among 0x80..0x9F (s and z with caron, oe, y with diaeresis).
+// Every other byte is its own upper case.
+uint8_t cp1252Upper(uint8_t c);
+
 // Every byte becomes its UTF-8 form; never fails.
 std::string cp1252ToUtf8(std::string_view text);
 

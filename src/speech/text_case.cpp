@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/codepage.h"
+
 namespace ondaria {
 
 namespace {
@@ -66,16 +68,7 @@ std::string foldUpper(std::string_view text) {
   return out;
 }
 
-uint8_t upperWithAccentsChar(uint8_t c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 224 && c <= 254 && c != 247)) return static_cast<uint8_t>(c - 32);
-  switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
-  }
-}
+uint8_t upperWithAccentsChar(uint8_t c) { return platform::cp1252Upper(c); }
 
 std::string upperWithAccents(std::string_view text) {
   std::string out(text);

@@ -333,10 +333,14 @@ TEST(DiphoneLoaders, RuleLineShapes) {
   EXPECT_TRUE(diphoneRulesFor('a').empty());  // 97 is outside the index
   EXPECT_TRUE(diphoneRulesFor(0x80).empty());
   EXPECT_TRUE(diphoneRulesFor(';').empty());
-  // Loading again starts from empty lists.
-  auto other = writeTemp("other.rgr", "(Z)=z\n");
+  // Loading again starts from empty lists; a file saved as UTF-8 with a
+  // byte-order mark and lines ending in CR alone loses no rule.
+  auto other = writeTemp("other.rgr", "\xEF\xBB\xBF(Z)=z\r(Y)=\xC3\xA9\r");
   ASSERT_TRUE(loadDiphoneRules(other.string()));
   EXPECT_TRUE(diphoneRulesFor('B').empty());
+  ASSERT_EQ(diphoneRulesFor('Z').size(), 1u);
+  ASSERT_EQ(diphoneRulesFor('Y').size(), 1u);
+  EXPECT_EQ(diphoneRulesFor('Y')[0].output, "\xE9");
   freeDiphoneRules();
 }
 

@@ -6,21 +6,6 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Upper case of one cp1252 byte: ASCII letters, the accented letters
-// 0xE0..0xFE (except the division sign 0xF7) and the four letter pairs that
-// cp1252 keeps in 0x80..0x9F (S/Z with caron, OE, Y with diaeresis).
-unsigned char foldByte(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 0x20);
-  switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
-  }
-}
-
 bool holdsLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -70,7 +55,7 @@ std::vector<std::string> limitedNames(const Container& items, NameOf nameOf) {
 
 std::string foldName(std::string_view name) {
   std::string out(name);
-  for (char& c : out) c = static_cast<char>(foldByte(static_cast<unsigned char>(c)));
+  for (char& c : out) c = static_cast<char>(platform::cp1252Upper(static_cast<unsigned char>(c)));
   return out;
 }
 
