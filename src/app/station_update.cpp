@@ -18,6 +18,7 @@
 #include "console/core/settings.h"
 #include "console/ui/field_editor.h"
 #include "console/ui/option_menu.h"
+#include "platform/codepage.h"
 #include "speech/say_message.h"
 #include "speech/speech.h"
 
@@ -313,10 +314,17 @@ bool looksLikeStationList(const std::string& fileName) {
   // Scanned in blocks, so a huge file of one endless line costs no memory.
   enum class State { lineStart, header, rest } state = State::lineStart;
   char block[8192];
+  bool firstBlock = true;
   while (in.read(block, sizeof block) || in.gcount() > 0) {
-    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+    std::streamsize i = 0;
+    // A list saved as UTF-8 with a byte-order mark: the mark is no text.
+    if (firstBlock && platform::textPreambleLength(std::string_view(block, static_cast<size_t>(in.gcount())),
+                                                   platform::TextEncoding::Utf8Bom) > 0)
+      i = static_cast<std::streamsize>(platform::kUtf8Bom.size());
+    firstBlock = false;
+    for (; i < in.gcount(); ++i) {
       const char c = block[i];
-      if (c == '\n') {
+      if (c == '\n' || c == '\r') {
         state = State::lineStart;
       } else if (state == State::lineStart) {
         if (c == '[') state = State::header;

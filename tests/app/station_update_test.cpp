@@ -358,6 +358,18 @@ TEST_F(StationUpdateTest, InternetUpdateReplacesTheListWithTheServersBytes) {
   EXPECT_EQ(value("Jazz", "Suave"), "<none>");
 }
 
+TEST_F(StationUpdateTest, AListPublishedAsUtf8IsTakenAsItIs) {
+  // One category, saved with a byte-order mark and lines ending in CR.
+  const std::string utf8 = "\xEF\xBB\xBF[Not\xC3\xAD" "cias]\rCentral=http://c\r";
+  LocalServer server([&utf8](ServerConnection& c) {
+    c.readRequest();
+    c.send(answer200(utf8));
+  });
+  setUpdateSource(server.url("/lista.ini"));
+  EXPECT_TRUE(updateFromInternet());
+  EXPECT_EQ(value("Not\xED" "cias", "Central"), "http://c");
+}
+
 TEST_F(StationUpdateTest, InternetUpdateOverTlsTrustsOnlyVerifiedServers) {
   ASSERT_TRUE(certs().ok());
   LocalServer server(
