@@ -73,8 +73,9 @@ void editItem(const std::string& category) {
     const std::string stored = readProfileString(category, key, "", listFile());
     std::string value = stored;
     // The typing limit is for what the user types: a stored value longer than
-    // it is offered whole (as far as the editor reaches).
-    const int maxLength = std::max(kItemValueLength, static_cast<int>(stored.size()));
+    // it is offered whole (as far as the editor reaches), with room to type
+    // as much again.
+    const int maxLength = std::max(kItemValueLength, static_cast<int>(stored.size()) + kItemValueLength);
     const uint8_t end = editField(value, whereX(), whereY(), true, 80, maxLength);
     if (end == kEnter) {
       writeLine();

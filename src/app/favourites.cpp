@@ -66,11 +66,14 @@ void playFavouriteAddress(const std::string& address) {
 
 // Edits `text` in a field at the cursor that reaches the right edge; the
 // result is then written over the field as a line. A stored text longer than
-// the typing limit keeps its length, so that editing never cuts it.
+// the typing limit keeps its length, so that editing never cuts it, and the
+// limit is room for what is typed beyond it.
 uint8_t editSlotText(std::string& text, int limit) {
   const int column = whereX();
   const int row = whereY();
-  const int maxLength = std::max(limit, static_cast<int>(text.size()));
+  const int maxLength = text.size() > static_cast<size_t>(limit)
+                            ? static_cast<int>(text.size()) + limit
+                            : limit;
   const uint8_t key = editFieldToRightEdge(text, column, row, true, maxLength);
   if (key == kEsc) return key;
   gotoXY(column, row);
