@@ -92,7 +92,9 @@ TEST_F(ShippedRules, WordsAreJoinedAndNonLettersStandAlone) {
   EXPECT_EQ(translateToPhonetic("bom bom"), "[b b/5 5#][b b/5 5#]");
   // A control character and an unmapped byte become separate "#" words.
   EXPECT_EQ(translateToPhonetic("a\x01" "a"), "[a a#][ /_#][a a#]");
-  EXPECT_EQ(translateToPhonetic("a\x9F" "a"), "[a a#][ /_#][a a#]");
+  EXPECT_EQ(translateToPhonetic("a\xDE" "a"), "[a a#][ /_#][a a#]");
+  // Windows-1252 punctuation is a pause between words, never a "#".
+  EXPECT_EQ(translateToPhonetic("a\x96" "a"), "[a a#][a a#]");
   // "d'" joins the next word; a lone w stays and is spelled.
   EXPECT_EQ(translateToPhonetic("d'a"), "[d d/6 6#]");
   EXPECT_EQ(translateToPhonetic("w"), "[ /_w]");

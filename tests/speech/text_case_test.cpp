@@ -18,10 +18,12 @@ TEST(FoldUpper, PunctuationAndSymbolsAreNoLetters) {
   // – — “ ” ‘ ’ … • ™ € and ½ ¹ ² ³ º ª: none folds to a letter, so "Jovem
   // Pan – São Paulo" never gains a vowel and a search never matches a dash.
   for (int b : {0x96, 0x97, 0x93, 0x94, 0x91, 0x92, 0x85, 0x95, 0x99, 0x80, 0xBD, 0xB9, 0xB2,
-                0xB3, 0xBA, 0xAA, 0xA0, 0xA1, 0xA3, 0xA4, 0xA5, 208, 222, 240, 254}) {
+                0xB3, 0xBA, 0xAA, 0xA0, 0xA1, 0xA3, 0xA4, 0xA5}) {
     EXPECT_EQ(foldUpperChar(static_cast<uint8_t>(b)), 254) << b;
     EXPECT_FALSE(isCp1252Letter(static_cast<uint8_t>(b))) << b;
   }
+  // Letters without a plain Latin form (eth, thorn) fold to 254 as well.
+  for (int b : {208, 222, 240, 254}) EXPECT_EQ(foldUpperChar(static_cast<uint8_t>(b)), 254) << b;
   EXPECT_EQ(foldUpperChar(198), 145);
   EXPECT_EQ(foldUpperChar(230), 145);
   for (int b : {int{'a'}, int{'Z'}, 0x8A, 0x9F, 0xC0, 0xE7, 0xFF}) EXPECT_TRUE(isCp1252Letter(static_cast<uint8_t>(b))) << b;
