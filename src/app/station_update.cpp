@@ -364,6 +364,8 @@ bool updateFromInternet() {
 bool replaceStationList(const std::function<bool(const std::string& temporary)>& write) {
   const std::string target = replacementTarget(stationListFile());
   const std::string temporary = target + ".tmp";
+  // The same rule as every other change: a read-only list stays as it is.
+  if (!ini::canReplaceFile(target)) return false;
   if (write(temporary) && looksLikeStationList(temporary) && replaceWithTemporary(temporary, target))
     return true;
   ::unlink(temporary.c_str());

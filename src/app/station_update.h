@@ -118,7 +118,9 @@ bool looksLikeStationList(const std::string& fileName);
 // one's place with one rename, after its bytes reached the disk and only when
 // `write` succeeded and the file reads as a station list; otherwise the
 // temporary file is deleted and the old list is left as it was. At every
-// moment the station list file is either the old list or the new one.
+// moment the station list file is either the old list or the new one. A list
+// that may not be replaced (read-only, see ini::canReplaceFile) is refused
+// before `write` is called.
 bool replaceStationList(const std::function<bool(const std::string& temporary)>& write);
 
 }  // namespace ondaria
