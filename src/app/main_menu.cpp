@@ -12,10 +12,12 @@
 #include "app/station_list.h"
 #include "app/station_update.h"
 #include "console/core/console.h"
+#include "console/core/magnified_strip.h"
 #include "console/core/messages.h"
 #include "console/core/settings.h"
 #include "console/ui/field_editor.h"
 #include "console/ui/option_menu.h"
+#include "console/ui/screen_review.h"
 #include "net/sockets.h"
 #include "platform/codepage.h"
 #include "playback/playback_session.h"
@@ -91,7 +93,13 @@ void showGreeting(bool spoken) {
 void startUp(bool spokenGreeting) {
   clearScreen();
   setWindowTitle(kWindowTitle);
+  installLowVisionAids();
   startSpeech(0, soundDirectoryFromSettings());
+  // The magnified strip, opened by speech at row 1, moves to the bottom rows
+  // of the screen, which the menus keep free for it.
+  const int factor = stripFactor();
+  closeStrip();
+  openStrip(kConsoleRows + 1 - factor, factor);
   showGreeting(spokenGreeting);
   if (!initStreamPlayer()) {
     sayMessage("ODEIBASS", 2);

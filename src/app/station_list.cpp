@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "console/core/console.h"
 #include "console/core/ini_file.h"
+#include "console/core/magnified_strip.h"
 #include "console/core/settings.h"
 #include "console/ui/marked_list.h"
 #include "console/ui/option_menu.h"
@@ -23,8 +24,6 @@ namespace {
 
 constexpr uint8_t kEnter = 13;
 constexpr uint8_t kEsc = 27;
-// The strip's largest magnification (the low-vision zoom setting runs 0...10).
-constexpr int kMaxStripFactor = 10;
 // Colour indexes with a fixed role: title lines and prompts.
 constexpr int kTitleBackground = 1;
 constexpr int kPromptBackground = 4;
@@ -108,7 +107,7 @@ std::string locateStationList() {
   return copyStartingList(systemList, path) ? path : systemList;
 }
 
-int stripRows() { return std::clamp(lowVisionSettings().zoom, 0, kMaxStripFactor); }
+int stripRows() { return stripFactor(); }
 
 // ---- The file ---------------------------------------------------------------
 

@@ -26,7 +26,7 @@ inline constexpr std::string_view kExternalMarker = "FFMPEG ";
 inline constexpr std::string_view kFavouritesSection = "PREFERIDAS";
 
 // Rows kept free at the bottom of the screen for the magnified strip: its
-// factor, which is the low-vision zoom setting (0 when the strip is off).
+// factor (0 when the strip is off).
 int stripRows();
 
 // ---- The file ---------------------------------------------------------------

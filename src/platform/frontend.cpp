@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,7 +68,9 @@ const std::array<Rgb, 16> kPalette = {{
     {142, 0, 142},
     {68, 34, 34},
     {192, 192, 192},
-    {40, 40, 40},
+    // Dark grey: the background of selected text, so it must stand out from
+    // black for a user with low vision (an almost black 40, 40, 40 did not).
+    {100, 100, 100},
     {128, 128, 255},
     {128, 255, 128},
     {128, 255, 255},
@@ -83,18 +86,35 @@ Rgb mappedColour(const CellGrid& grid, int colourIndex) {
   return kPalette[mapped];
 }
 
-std::string gridToUtf8(const CellGrid& grid) {
+int terminalColour(const CellGrid& grid, int colourIndex) {
+  // The palette follows the PC's colour order (blue is bit 0, red bit 2);
+  // SGR's order has red at bit 0 and blue at bit 2.
+  static constexpr uint8_t kPaletteToSgr[16] = {0, 4, 2, 6, 1, 5, 3, 7, 8, 12, 10, 14, 9, 13, 11, 15};
+  const uint8_t mapped = grid.colourMap[colourIndex & 15];
+  return mapped > 15 ? 0 : kPaletteToSgr[mapped];
+}
+
+char32_t shownCodePoint(uint8_t byte) {
+  const char32_t cp = cp1252ToCodePoint(byte);
+  // Control characters never reach a terminal or a dump file.
+  if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return U' ';
+  return cp;
+}
+
+std::string gridToUtf8(const CellGrid& grid, const StripBand* band) {
   std::string out;
   out.reserve(CellGrid::kRows * (CellGrid::kColumns + 1));
+  const int bandEnd = band ? std::min(band->row + std::max(band->factor, 1), CellGrid::kRows) : -1;
   for (int row = 0; row < CellGrid::kRows; ++row) {
+    const bool underBand = band && row >= band->row && row < bandEnd;
     for (int col = 0; col < CellGrid::kColumns; ++col) {
-      const uint8_t c = grid.charAt(col, row);
-      const char32_t cp = cp1252ToCodePoint(c);
-      // Control characters never reach a terminal or a dump file.
-      if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0))
-        out += ' ';
-      else
-        appendUtf8(out, cp);
+      uint8_t c = grid.charAt(col, row);
+      if (underBand) {
+        c = ' ';
+        if (row == band->row && col < static_cast<int>(band->text.size()))
+          c = static_cast<uint8_t>(band->text[static_cast<size_t>(col)]);
+      }
+      appendUtf8(out, shownCodePoint(c));
     }
     out += '\n';
   }

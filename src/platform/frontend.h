@@ -115,6 +115,34 @@ extern const std::array<Rgb, 16> kPalette;
 // Colour drawn for a colour index (0…15) through the grid's colour map.
 Rgb mappedColour(const CellGrid& grid, int colourIndex);
 
+// The terminal colour (0…7 the standard colours, 8…15 their bright forms, in
+// SGR order) that stands for a colour index through the grid's colour map.
+// Each palette entry has a colour of its own, by role rather than by nearest
+// RGB, so that the dark brown, dark grey, light green and light red entries
+// (6, 8, 10, 12) stay apart on any terminal; a mapped value above 15 is black.
+int terminalColour(const CellGrid& grid, int colourIndex);
+
+// The magnified strip's band, painted over the grid: `factor` rows from the
+// 0-based grid row `row` (the rows below the grid's end are not drawn), each
+// character of `text` (cp1252) `factor` cells wide and `factor` rows high, on
+// `backColour`, in `textColour`, except the character at the 0-based index
+// `marked` (-1: none), which is in `cursorColour`. Colours are indexes drawn
+// through the grid's colour map.
+struct StripBand {
+  int row = 0;
+  int factor = 0;
+  std::string text;
+  int marked = -1;
+  uint8_t textColour = 14;
+  uint8_t backColour = 6;
+  uint8_t cursorColour = 3;
+  bool operator==(const StripBand&) const = default;
+};
+
+// The visible character of a cp1252 byte as Unicode: control characters and
+// the code page's holes are blanks, as the grid draws them.
+char32_t shownCodePoint(uint8_t byte);
+
 struct FrontendOptions {
   std::string fontFace;  // face name from the settings; empty = default
   int fontHeight = 0;    // cell height in pixels; 0 = front-end's choice
@@ -141,8 +169,14 @@ class Frontend {
   // The grid moved up one row and its last row is new. `byCopy`: move the
   // pixels rather than repainting everything (same result, cheaper).
   virtual void scrolled(bool byCopy) = 0;
-  // Everything changed (clear screen, colour map).
+  // Everything changed (clear screen, colour map). Like any repaint of the
+  // window it also removes the magnified strip's band.
   virtual void repaintAll() = 0;
+  // Paints the magnified strip's band over the grid until hideStrip or a
+  // repaint; a new band replaces the old one.
+  virtual void showStrip(const StripBand& band) = 0;
+  // The band's rows show the grid again.
+  virtual void hideStrip() = 0;
   // Makes the changes visible. A front-end may defer this for a few
   // milliseconds; `nextEvent` always shows what is pending first.
   virtual void flush() = 0;
@@ -171,6 +205,11 @@ class Frontend {
   // cannot be read and an empty text when it holds no text.
   virtual bool setClipboardText(std::string_view utf8) = 0;
   virtual std::optional<std::string> clipboardText() = 0;
+
+  // A message for the user that the front-end cannot say itself (the font
+  // had to be made smaller than the settings ask, the terminal is too small
+  // for the grid); cp1252; empty when there is none. Each is given once.
+  virtual std::string takeNotice() { return {}; }
 
   // Colour of a pixel of the rendered grid, for tests of the window; false
   // for front-ends without pixels or outside the grid.
@@ -223,7 +262,9 @@ class HeadlessFrontend : public Frontend {
   void close() override;
   void cellsChanged(int row, int colBegin, int colEnd) override {}
   void scrolled(bool byCopy) override { ++scrolls_; }
-  void repaintAll() override {}
+  void repaintAll() override { band_.reset(); }
+  void showStrip(const StripBand& band) override { band_ = band; }
+  void hideStrip() override { band_.reset(); }
   void flush() override {}
   void keyWait(bool waiting, int col, int row) override;
   void setTitle(std::string_view cp1252) override { title_ = std::string(cp1252); }
@@ -249,7 +290,11 @@ class HeadlessFrontend : public Frontend {
   void setClipboardAvailable(bool available) { clipboardAvailable_ = available; }
 
   // Read-back.
-  std::string screenText() const;  // 25 lines of 80 columns, UTF-8, each ending "\n"
+  // 25 lines of 80 columns, UTF-8, each ending "\n": the grid as shown, with
+  // the magnified strip's band (while one is shown) over its rows: the
+  // characters in view on its first row, blanks on the others.
+  std::string screenText() const;
+  const std::optional<StripBand>& strip() const { return band_; }
   const std::string& title() const { return title_; }
   int bells() const { return bells_; }
   int scrolls() const { return scrolls_; }
@@ -266,6 +311,7 @@ class HeadlessFrontend : public Frontend {
   bool waiting_ = false;
   bool clipboardAvailable_ = true;
   std::string clipboard_;
+  std::optional<StripBand> band_;
 };
 
 // Parses a key SPEC of the script ("ctrl+Up"); false when unknown.
@@ -273,8 +319,9 @@ bool parseKeySpec(std::string_view spec, KeyId& key, uint8_t& mods);
 
 // The grid as text: 25 lines of 80 columns in UTF-8, each ending "\n". Bytes
 // that would be control characters on a terminal (127 and the cp1252 holes)
-// are shown as blanks.
-std::string gridToUtf8(const CellGrid& grid);
+// are shown as blanks. With a band, its rows show the band's characters on
+// its first row and blanks on the others.
+std::string gridToUtf8(const CellGrid& grid, const StripBand* band = nullptr);
 
 // ONDARIA_FRONTEND ("sdl", "tty", "headless"); unset or unknown: the window
 // when DISPLAY or WAYLAND_DISPLAY is set, else the terminal. The headless

@@ -194,7 +194,7 @@ void HeadlessFrontend::keyWait(bool waiting, int col, int row) {
   const std::string temp = impl_->dumpPath + ".tmp";
   FILE* f = fopen(temp.c_str(), "wb");
   if (!f) return;
-  const std::string text = gridToUtf8(*grid_);
+  const std::string text = gridToUtf8(*grid_, band_ ? &*band_ : nullptr);
   const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
   if (fclose(f) == 0 && ok) rename(temp.c_str(), impl_->dumpPath.c_str());
 }
@@ -394,7 +394,7 @@ std::optional<std::string> HeadlessFrontend::clipboardText() {
 
 std::string HeadlessFrontend::screenText() const {
   if (!grid_) return {};
-  return gridToUtf8(*grid_);
+  return gridToUtf8(*grid_, band_ ? &*band_ : nullptr);
 }
 
 }  // namespace platform

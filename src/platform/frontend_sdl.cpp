@@ -1,16 +1,25 @@
 // The window front-end: SDL2 for the window and events, SDL2_ttf for the text.
 //
-// The grid is drawn into a canvas surface of exactly 80 x 25 cells, row by
-// row in runs of equal attribute. Each cell is copied from a cache of cell
-// images (background in the mapped background colour, glyph rendered on it in
-// the mapped foreground colour), so a cell costs one plain copy; rendering
-// text run by run cost several times more (see bench/console_bench.cpp).
-// Drawing is lazy: changes only mark the grid dirty, and before presenting,
-// the cells that differ from a copy of what the canvas shows are redrawn
-// (after moving the canvas up by the rows scrolled meanwhile). Writing
-// thousands of lines therefore costs a few redraws, not one per line.
-// Presenting copies the canvas into the window and adds the caret. The
-// window can be made smaller than the grid (the rest is cut off), never larger.
+// The grid is drawn straight into the window's surface, centred in it
+// (letterboxed in black), with the largest font whose 80 x 25 cells fit the
+// window: maximising the window gives bigger, crisply re-rendered letters,
+// never a scaled bitmap. The window opens no larger than the usable part of
+// the display; when the settings ask for a font that would not fit, the font
+// is made smaller (and a notice says so once), never the grid.
+//
+// Each cell is copied from a cache of cell images (background in the mapped
+// background colour, glyph rendered on it in the mapped foreground colour),
+// so a cell costs one plain copy; rendering text run by run cost several
+// times more (see bench/console_bench.cpp). Drawing is lazy: changes only
+// mark the grid dirty, and before presenting, the cells that differ from a
+// copy of what the window shows are redrawn (after moving the picture up by
+// the rows scrolled meanwhile), and only the changed rectangles are sent to
+// the display. Writing thousands of lines therefore costs a few redraws, not
+// one per line.
+//
+// Over the cells come two overlays: the caret, a block in the cell's colours
+// swapped, while a key is awaited; and the magnified strip's band, drawn
+// with the same font at factor times its size, one box per character.
 #include <SDL.h>
 #include <SDL_ttf.h>
 
@@ -21,8 +30,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/audio_device.h"
 #include "platform/codepage.h"
@@ -46,6 +57,11 @@ constexpr int kBoldWeight = 600;
 
 // Cell height when the display cannot tell its size: 16 pt DejaVu Sans Mono.
 constexpr int kFallbackCellHeight = 19;
+
+// Room left around the window on the usable part of the display for the
+// frame the window manager adds (not known before the window exists).
+constexpr int kFrameAllowance = 8;
+constexpr int kTitleAllowance = 32;
 
 std::string normalisedName(std::string_view s) {
   std::string out;
@@ -164,6 +180,52 @@ uint8_t mapMods(Uint16 mod) {
   return m;
 }
 
+// A TrueType font that can be resized in place, with the cell its size gives.
+struct CellFont {
+  TTF_Font* ttf = nullptr;
+  int points = 0;
+  int advance = 0;  // cell width: the advance of "M" (the face is fixed-width)
+  int lineSkip = 0;  // cell height
+  int ascent = 0;
+
+  ~CellFont() { close(); }
+  void close() {
+    if (ttf) TTF_CloseFont(ttf);
+    ttf = nullptr;
+  }
+
+  bool setPoints(int pt) {
+    if (!ttf || TTF_SetFontSize(ttf, pt) != 0) return false;
+    int adv = 0;
+    if (TTF_GlyphMetrics(ttf, 'M', nullptr, nullptr, nullptr, nullptr, &adv) != 0 || adv <= 0) return false;
+    points = pt;
+    advance = adv;
+    lineSkip = TTF_FontLineSkip(ttf);
+    ascent = TTF_FontAscent(ttf);
+    return lineSkip > 0;
+  }
+
+  // The largest size whose cell is at most maxWidth x maxHeight (at least
+  // the smallest size); false when the font cannot be sized at all.
+  bool fitCell(int maxWidth, int maxHeight) {
+    int low = kMinPoints, high = kMaxPoints, best = kMinPoints;
+    while (low <= high) {
+      const int mid = (low + high) / 2;
+      if (!setPoints(mid)) return false;
+      if (advance <= maxWidth && lineSkip <= maxHeight) {
+        best = mid;
+        low = mid + 1;
+      } else {
+        high = mid - 1;
+      }
+    }
+    return setPoints(best);
+  }
+
+  static constexpr int kMinPoints = 4;
+  static constexpr int kMaxPoints = 400;
+};
+
 class SdlFrontend : public Frontend {
  public:
   ~SdlFrontend() override { close(); }
@@ -187,25 +249,24 @@ class SdlFrontend : public Frontend {
       return false;
     }
     wakeEvent_ = SDL_RegisterEvents(1);
-    const int width = CellGrid::kColumns * cellWidth_;
-    const int height = CellGrid::kRows * cellHeight_;
+    const int width = CellGrid::kColumns * font_.advance;
+    const int height = CellGrid::kRows * font_.lineSkip;
     Uint32 flags = SDL_WINDOW_RESIZABLE;
     if (options.startMaximized) flags |= SDL_WINDOW_MAXIMIZED;
-    window_ = SDL_CreateWindow(cp1252ToUtf8(options.title).c_str(), SDL_WINDOWPOS_UNDEFINED,
-                               SDL_WINDOWPOS_UNDEFINED, width, height, flags);
+    window_ = SDL_CreateWindow(cp1252ToUtf8(options.title).c_str(), SDL_WINDOWPOS_CENTERED,
+                               SDL_WINDOWPOS_CENTERED, width, height, flags);
     if (!window_) {
       close();
       return false;
     }
-    SDL_SetWindowMinimumSize(window_, 16 * cellWidth_, 4 * cellHeight_);
-    SDL_SetWindowMaximumSize(window_, width, height);
-    canvas_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_XRGB8888);
-    if (!canvas_) {
+    // Small enough for any screen, large enough that the letters can still
+    // be made out.
+    SDL_SetWindowMinimumSize(window_, CellGrid::kColumns * kMinCellWidth, CellGrid::kRows * kMinCellHeight);
+    SDL_StartTextInput();
+    if (!layout()) {
       close();
       return false;
     }
-    SDL_StartTextInput();
-    repaintAll();
     present();
     return true;
   }
@@ -214,15 +275,15 @@ class SdlFrontend : public Frontend {
     if (bell_) audioRemoveSource(bell_.get());
     bell_.reset();
     forgetCellImages();
-    if (canvas_) SDL_FreeSurface(canvas_);
-    canvas_ = nullptr;
+    forgetBandImages();
     if (window_) {
       SDL_StopTextInput();
       SDL_DestroyWindow(window_);
     }
     window_ = nullptr;
-    if (font_) TTF_CloseFont(font_);
-    font_ = nullptr;
+    surface_ = nullptr;
+    font_.close();
+    bandFont_.close();
     if (ttfInit_) TTF_Quit();
     ttfInit_ = false;
     if (videoInit_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -232,7 +293,7 @@ class SdlFrontend : public Frontend {
   void cellsChanged(int, int, int) override { dirty_ = true; }
 
   void scrolled(bool) override {
-    // Moving the canvas is always exact here (it is our own surface), so the
+    // Moving the picture is always exact here (it is our own surface), so the
     // pixel copy is used whichever way the settings ask for.
     ++pendingScrolls_;
     dirty_ = true;
@@ -241,6 +302,18 @@ class SdlFrontend : public Frontend {
   void repaintAll() override {
     shadowValid_.fill(false);
     pendingScrolls_ = 0;
+    band_.reset();
+    dirty_ = true;
+  }
+
+  void showStrip(const StripBand& band) override {
+    band_ = band;
+    band_->factor = std::clamp(band_->factor, 1, CellGrid::kRows);
+    dirty_ = true;
+  }
+
+  void hideStrip() override {
+    band_.reset();
     dirty_ = true;
   }
 
@@ -314,129 +387,208 @@ class SdlFrontend : public Frontend {
     return out;
   }
 
+  std::string takeNotice() override {
+    std::string notice;
+    notice.swap(notice_);
+    return notice;
+  }
+
   bool readPixel(int x, int y, Rgb& colour) override {
-    render();
-    if (!canvas_ || x < 0 || y < 0 || x >= canvas_->w || y >= canvas_->h) return false;
-    if (SDL_LockSurface(canvas_) != 0) return false;
-    const auto* row = static_cast<const uint8_t*>(canvas_->pixels) + static_cast<size_t>(y) * canvas_->pitch;
+    draw(nullptr);
+    if (!surface_ || x < 0 || y < 0 || x >= gridWidth() || y >= gridHeight()) return false;
+    if (SDL_LockSurface(surface_) != 0) return false;
+    const auto* row = static_cast<const uint8_t*>(surface_->pixels) +
+                      static_cast<size_t>(originY_ + y) * surface_->pitch;
     Uint32 pixel;
-    memcpy(&pixel, row + static_cast<size_t>(x) * 4, 4);
-    SDL_UnlockSurface(canvas_);
-    SDL_GetRGB(pixel, canvas_->format, &colour.r, &colour.g, &colour.b);
+    memcpy(&pixel, row + static_cast<size_t>(originX_ + x) * 4, 4);
+    SDL_UnlockSurface(surface_);
+    SDL_GetRGB(pixel, surface_->format, &colour.r, &colour.g, &colour.b);
     return true;
   }
 
-  int cellWidth() const override { return cellWidth_; }
-  int cellHeight() const override { return cellHeight_; }
+  int cellWidth() const override { return font_.advance; }
+  int cellHeight() const override { return font_.lineSkip; }
 
  private:
-  int defaultCellHeight() const {
-    SDL_Rect usable;
-    if (SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.h <= 0) return kFallbackCellHeight;
-    // The system's rule: 28 pixels on a 734-pixel-high work area, scaled.
-    int h = static_cast<int>(usable.h / 734.0 * 28.0);
-    // The 25 rows and a title bar of about one row must fit on the screen.
-    h = std::min(h, usable.h / 26);
-    return std::max(h, 8);
-  }
+  static constexpr int kMinCellWidth = 5;
+  static constexpr int kMinCellHeight = 9;
+  static constexpr size_t kCells = static_cast<size_t>(CellGrid::kColumns) * CellGrid::kRows;
 
-  TTF_Font* openAt(const std::string& path, int pt) { return TTF_OpenFont(path.c_str(), pt); }
+  int gridWidth() const { return CellGrid::kColumns * font_.advance; }
+  int gridHeight() const { return CellGrid::kRows * font_.lineSkip; }
+
+  // The cell the settings ask for, or the system's rule for the work area.
+  void wantedCell(const FrontendOptions& options, const SDL_Rect* usable, int& width, int& height) const {
+    height = options.fontHeight;
+    width = options.fontWidth;
+    if (height <= 0)
+      height = usable ? static_cast<int>(usable->h / 734.0 * 28.0) : kFallbackCellHeight;
+    if (width <= 0) width = usable ? static_cast<int>(usable->w / 1024.0 * 13.0) : height;
+    height = std::max(height, kMinCellHeight);
+    width = std::max(width, kMinCellWidth);
+  }
 
   bool openFont(const FrontendOptions& options) {
     const bool bold = options.fontWeight >= kBoldWeight;
     bool gotBold = false;
     std::string path = findFontFile(options.fontFace, bold, gotBold);
-    const int target = options.fontHeight > 0 ? options.fontHeight : defaultCellHeight();
-    // DejaVu Sans Mono's line skip is about 1.17 times its point size.
-    int pt = std::max(4, target * 100 / 117);
     for (int attempt = 0; attempt < 2; ++attempt) {
       if (path.empty()) {
         path = bold ? kDefaultBoldFont : kDefaultFont;
         gotBold = bold;
       }
-      font_ = openAt(path, pt);
-      if (font_ && TTF_FontFaceIsFixedWidth(font_)) break;
+      font_.ttf = TTF_OpenFont(path.c_str(), kFallbackCellHeight);
+      if (font_.ttf && TTF_FontFaceIsFixedWidth(font_.ttf)) break;
       // A proportional face would break the grid: use the default one.
-      if (font_) TTF_CloseFont(font_);
-      font_ = nullptr;
+      font_.close();
       if (path == kDefaultFont || path == kDefaultBoldFont) return false;
       path.clear();
     }
-    if (!font_) return false;
-    // Largest size whose line fits the wanted cell height.
-    while (TTF_FontLineSkip(font_) > target && pt > 4) {
-      TTF_CloseFont(font_);
-      font_ = openAt(path, --pt);
-      if (!font_) return false;
-    }
-    for (;;) {
-      TTF_Font* bigger = openAt(path, pt + 1);
-      if (!bigger || TTF_FontLineSkip(bigger) > target) {
-        if (bigger) TTF_CloseFont(bigger);
-        break;
+    if (!font_.ttf) return false;
+    fontPath_ = path;
+    syntheticBold_ = bold && !gotBold;
+    if (syntheticBold_) TTF_SetFontStyle(font_.ttf, TTF_STYLE_BOLD);
+    TTF_SetFontKerning(font_.ttf, 0);
+
+    SDL_Rect usable{};
+    const bool known = SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0;
+    int width, height;
+    wantedCell(options, known ? &usable : nullptr, width, height);
+    if (!font_.fitCell(width, height)) return false;
+    if (known) {
+      // The window's frame is not known before it exists: leave room for a
+      // title bar and borders of the usual size.
+      const int roomW = usable.w - 2 * kFrameAllowance;
+      const int roomH = usable.h - kTitleAllowance - 2 * kFrameAllowance;
+      const int asked = font_.points;
+      if (CellGrid::kColumns * font_.advance > roomW || CellGrid::kRows * font_.lineSkip > roomH) {
+        if (!font_.fitCell(roomW / CellGrid::kColumns, roomH / CellGrid::kRows)) return false;
+        // Only a size the user chose is worth a word; the default follows
+        // the screen anyway.
+        if (font_.points < asked && (options.fontHeight > 0 || options.fontWidth > 0))
+          notice_ = "A letra pedida nas configura\xE7\xF5" "es n\xE3o cabe na tela; usei uma letra menor.";
       }
-      TTF_CloseFont(font_);
-      font_ = bigger;
-      ++pt;
     }
-    if (bold && !gotBold) TTF_SetFontStyle(font_, TTF_STYLE_BOLD);
-    TTF_SetFontKerning(font_, 0);
-    int advance = 0;
-    if (TTF_GlyphMetrics(font_, 'M', nullptr, nullptr, nullptr, nullptr, &advance) != 0 || advance <= 0)
+    return true;
+  }
+
+  // Fits the font to the window's size and starts a full redraw; true when
+  // there is a surface to draw on.
+  bool layout() {
+    surface_ = SDL_GetWindowSurface(window_);
+    if (!surface_) return false;
+    layoutWidth_ = surface_->w;
+    layoutHeight_ = surface_->h;
+    const int before = font_.points;
+    if (!font_.fitCell(std::max(surface_->w / CellGrid::kColumns, kMinCellWidth),
+                       std::max(surface_->h / CellGrid::kRows, kMinCellHeight)))
       return false;
-    cellWidth_ = advance;
-    cellHeight_ = TTF_FontLineSkip(font_);
-    baseline_ = TTF_FontAscent(font_);
-    return cellWidth_ > 0 && cellHeight_ > 0;
+    if (font_.points != before) {
+      forgetCellImages();
+      forgetBandImages();
+    }
+    originX_ = std::max(0, (surface_->w - gridWidth()) / 2);
+    originY_ = std::max(0, (surface_->h - gridHeight()) / 2);
+    SDL_FillRect(surface_, nullptr, SDL_MapRGB(surface_->format, 0, 0, 0));
+    shadowValid_.fill(false);
+    pendingScrolls_ = 0;
+    bandDrawn_.reset();
+    caretDrawn_ = false;
+    fullUpdate_ = true;
+    dirty_ = true;
+    return true;
   }
 
   Uint32 mapped(int colourIndex) const {
     const Rgb c = mappedColour(*grid_, colourIndex);
-    return SDL_MapRGB(canvas_->format, c.r, c.g, c.b);
+    return SDL_MapRGB(surface_->format, c.r, c.g, c.b);
   }
 
-  // Brings the canvas up to date with the grid.
-  void render() {
-    if (!canvas_ || !grid_) return;
+  bool underBand(int row) const {
+    return band_ && row >= band_->row && row < band_->row + band_->factor;
+  }
+
+  void invalidateCell(int col, int row) {
+    if (col >= 0 && col < CellGrid::kColumns && row >= 0 && row < CellGrid::kRows)
+      shadowValid_[static_cast<size_t>(row) * CellGrid::kColumns + col] = false;
+  }
+
+  void invalidateRows(int first, int count) {
+    for (int row = std::max(first, 0); row < std::min(first + count, CellGrid::kRows); ++row)
+      for (int col = 0; col < CellGrid::kColumns; ++col) invalidateCell(col, row);
+  }
+
+  // Brings the window's surface up to date: grid cells, then the band and
+  // the caret over them. Rectangles that changed are added to `changed`.
+  void draw(std::vector<SDL_Rect>* changed) {
+    if (!window_ || !grid_) return;
+    SDL_Surface* current = SDL_GetWindowSurface(window_);
+    if (!current) return;
+    if (current != surface_ || current->w != layoutWidth_ || current->h != layoutHeight_) {
+      if (!layout()) return;
+    }
     if (grid_->colourMap != shadowMap_) {
       shadowMap_ = grid_->colourMap;
       forgetCellImages();
+      forgetBandImages();
       shadowValid_.fill(false);
+      bandDrawn_.reset();
       pendingScrolls_ = 0;
+    }
+    // The overlays come off first: the cells under them are drawn again from
+    // the grid unless the same overlay goes back on unchanged.
+    if (caretDrawn_) {
+      invalidateCell(caretDrawnCol_, caretDrawnRow_);
+      caretDrawn_ = false;
+    }
+    if (bandDrawn_ && (pendingScrolls_ > 0 || !band_ || band_->row != bandDrawn_->row ||
+                       band_->factor != bandDrawn_->factor || band_->backColour != bandDrawn_->backColour)) {
+      invalidateRows(bandDrawn_->row, bandDrawn_->factor);
+      bandDrawn_.reset();
     }
     if (pendingScrolls_ > 0) {
-      scrollCanvas(std::min(pendingScrolls_, CellGrid::kRows));
+      scrollPicture(std::min(pendingScrolls_, CellGrid::kRows));
       pendingScrolls_ = 0;
+      if (changed) changed->push_back(SDL_Rect{originX_, originY_, gridWidth(), gridHeight()});
     }
     for (int row = 0; row < CellGrid::kRows; ++row) {
+      if (underBand(row)) continue;  // the band covers it; drawn when the band goes
       int first = -1, last = -1;
       for (int col = 0; col < CellGrid::kColumns; ++col) {
-        const int i = row * CellGrid::kColumns + col;
+        const size_t i = static_cast<size_t>(row) * CellGrid::kColumns + col;
         if (!shadowValid_[i] || shadowChars_[i] != grid_->chars[i] || shadowAttrs_[i] != grid_->attrs[i]) {
           if (first < 0) first = col;
           last = col;
         }
       }
-      if (first >= 0) drawRow(row, first, last + 1);
+      if (first < 0) continue;
+      drawRow(row, first, last + 1);
+      if (changed)
+        changed->push_back(SDL_Rect{originX_ + first * font_.advance, originY_ + row * font_.lineSkip,
+                                    (last + 1 - first) * font_.advance, font_.lineSkip});
     }
+    if (band_) drawBand(changed);
+    const bool focused = (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
+    if (caretShown_ && focused && !underBand(caretRow_)) drawCaret(changed);
   }
 
-  // The canvas and its copy of the grid move up by `rows` rows.
-  void scrollCanvas(int rows) {
-    constexpr int kCells = CellGrid::kColumns * CellGrid::kRows;
-    const int shift = rows * CellGrid::kColumns;
+  // The picture and its copy of the grid move up by `rows` rows.
+  void scrollPicture(int rows) {
+    const size_t shift = static_cast<size_t>(rows) * CellGrid::kColumns;
     std::move(shadowChars_.begin() + shift, shadowChars_.end(), shadowChars_.begin());
     std::move(shadowAttrs_.begin() + shift, shadowAttrs_.end(), shadowAttrs_.begin());
     std::move(shadowValid_.begin() + shift, shadowValid_.end(), shadowValid_.begin());
     std::fill(shadowValid_.begin() + (kCells - shift), shadowValid_.end(), false);
-    if (rows >= CellGrid::kRows || SDL_LockSurface(canvas_) != 0) {
+    if (rows >= CellGrid::kRows || SDL_LockSurface(surface_) != 0) {
       shadowValid_.fill(false);
       return;
     }
-    auto* pixels = static_cast<uint8_t*>(canvas_->pixels);
-    const size_t band = static_cast<size_t>(canvas_->pitch) * cellHeight_ * rows;
-    memmove(pixels, pixels + band, static_cast<size_t>(canvas_->pitch) * canvas_->h - band);
-    SDL_UnlockSurface(canvas_);
+    // Whole scanlines move: the black margins beside the grid stay black.
+    auto* top = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(originY_) * surface_->pitch;
+    const size_t band = static_cast<size_t>(surface_->pitch) * font_.lineSkip * rows;
+    const size_t all = static_cast<size_t>(surface_->pitch) * gridHeight();
+    memmove(top, top + band, all - band);
+    SDL_UnlockSurface(surface_);
   }
 
   // Draws columns [colBegin, colEnd) of a row in runs of equal attribute.
@@ -452,24 +604,23 @@ class SdlFrontend : public Frontend {
   }
 
   // One cell, character and attribute, ready to copy: the background filled
-  // and the glyph rendered on it, in the canvas's own pixel format, so that
+  // and the glyph rendered on it, in the surface's own pixel format, so that
   // drawing a cell is a plain copy. Made on first use; a screen uses few
-  // distinct pairs. Forgotten when the colour map changes.
+  // distinct pairs. Forgotten when the colour map or the font size changes.
   SDL_Surface* cellImage(uint8_t byte, uint8_t attr) {
     const uint16_t key = static_cast<uint16_t>(byte << 8 | attr);
     auto found = cells_.find(key);
     if (found != cells_.end()) return found->second;
-    SDL_Surface* cell = SDL_CreateRGBSurfaceWithFormat(0, cellWidth_, cellHeight_, 32, canvas_->format->format);
+    SDL_Surface* cell =
+        SDL_CreateRGBSurfaceWithFormat(0, font_.advance, font_.lineSkip, 32, surface_->format->format);
     if (!cell) return nullptr;
     SDL_FillRect(cell, nullptr, mapped(attr >> 4));
-    const char32_t cp = cp1252ToCodePoint(byte);
-    if (!(cp <= 0x20 || (cp >= 0x7F && cp <= 0xA0))) {  // blanks and controls show nothing
-      std::string utf8;
-      appendUtf8(utf8, cp);
+    const char32_t cp = shownCodePoint(byte);
+    if (cp != U' ' && cp != 0xA0) {
       const Rgb fg = mappedColour(*grid_, attr & 15);
       const Rgb bg = mappedColour(*grid_, attr >> 4);
-      SDL_Surface* glyph = TTF_RenderUTF8_Shaded(font_, utf8.c_str(), SDL_Color{fg.r, fg.g, fg.b, 255},
-                                                 SDL_Color{bg.r, bg.g, bg.b, 255});
+      SDL_Surface* glyph = TTF_RenderGlyph32_Shaded(font_.ttf, static_cast<Uint32>(cp), SDL_Color{fg.r, fg.g, fg.b, 255},
+                                                    SDL_Color{bg.r, bg.g, bg.b, 255});
       if (glyph) {
         SDL_Rect at{0, 0, glyph->w, glyph->h};
         SDL_BlitSurface(glyph, nullptr, cell, &at);
@@ -486,39 +637,128 @@ class SdlFrontend : public Frontend {
   }
 
   void drawRun(int row, int colBegin, int colEnd, uint8_t attr) {
-    const int y = row * cellHeight_;
+    const int y = originY_ + row * font_.lineSkip;
     for (int col = colBegin; col < colEnd; ++col) {
-      const int i = row * CellGrid::kColumns + col;
+      const size_t i = static_cast<size_t>(row) * CellGrid::kColumns + col;
       shadowChars_[i] = grid_->chars[i];
       shadowAttrs_[i] = attr;
       shadowValid_[i] = true;
-      SDL_Rect at{col * cellWidth_, y, cellWidth_, cellHeight_};
+      SDL_Rect at{originX_ + col * font_.advance, y, font_.advance, font_.lineSkip};
       if (SDL_Surface* cell = cellImage(grid_->chars[i], attr))
-        SDL_BlitSurface(cell, nullptr, canvas_, &at);
+        SDL_BlitSurface(cell, nullptr, surface_, &at);
       else
-        SDL_FillRect(canvas_, &at, mapped(attr >> 4));
+        SDL_FillRect(surface_, &at, mapped(attr >> 4));
     }
+  }
+
+  // The caret: the cell under the cursor in its colours swapped, a block
+  // that is found at a glance and still shows its character.
+  void drawCaret(std::vector<SDL_Rect>* changed) {
+    const int col = std::min(caretCol_, CellGrid::kColumns - 1);
+    const int row = std::clamp(caretRow_, 0, CellGrid::kRows - 1);
+    uint8_t attr = grid_->attrAt(col, row);
+    attr = static_cast<uint8_t>((attr << 4) | (attr >> 4));
+    SDL_Rect at{originX_ + col * font_.advance, originY_ + row * font_.lineSkip, font_.advance, font_.lineSkip};
+    if (SDL_Surface* cell = cellImage(grid_->charAt(col, row), attr))
+      SDL_BlitSurface(cell, nullptr, surface_, &at);
+    caretDrawn_ = true;
+    caretDrawnCol_ = col;
+    caretDrawnRow_ = row;
+    if (changed) changed->push_back(at);
+  }
+
+  // The band's font: the cell font at the band's factor.
+  bool fitBandFont(int factor) {
+    if (bandFont_.ttf && bandFactor_ == factor && bandCellPoints_ == font_.points) return true;
+    if (!bandFont_.ttf) {
+      bandFont_.ttf = TTF_OpenFont(fontPath_.c_str(), font_.points);
+      if (!bandFont_.ttf) return false;
+      if (syntheticBold_) TTF_SetFontStyle(bandFont_.ttf, TTF_STYLE_BOLD);
+      TTF_SetFontKerning(bandFont_.ttf, 0);
+    }
+    forgetBandImages();
+    bandFactor_ = factor;
+    bandCellPoints_ = font_.points;
+    return bandFont_.fitCell(factor * font_.advance, factor * font_.lineSkip);
+  }
+
+  // One character of the band in its box, background filled, glyph centred.
+  SDL_Surface* bandImage(uint8_t byte, int fgIndex, int bgIndex, int boxWidth, int boxHeight) {
+    const uint32_t key = static_cast<uint32_t>(byte) << 8 | static_cast<uint32_t>(fgIndex & 15) << 4 |
+                         static_cast<uint32_t>(bgIndex & 15);
+    if (auto found = bandImages_.find(key); found != bandImages_.end()) return found->second;
+    SDL_Surface* box = SDL_CreateRGBSurfaceWithFormat(0, boxWidth, boxHeight, 32, surface_->format->format);
+    if (!box) return nullptr;
+    SDL_FillRect(box, nullptr, mapped(bgIndex));
+    const char32_t cp = shownCodePoint(byte);
+    if (cp != U' ' && cp != 0xA0) {
+      const Rgb fg = mappedColour(*grid_, fgIndex);
+      const Rgb bg = mappedColour(*grid_, bgIndex);
+      SDL_Surface* glyph = TTF_RenderGlyph32_Shaded(bandFont_.ttf, static_cast<Uint32>(cp),
+                                                    SDL_Color{fg.r, fg.g, fg.b, 255}, SDL_Color{bg.r, bg.g, bg.b, 255});
+      if (glyph) {
+        SDL_Rect at{(boxWidth - bandFont_.advance) / 2, (boxHeight - bandFont_.lineSkip) / 2, glyph->w, glyph->h};
+        SDL_BlitSurface(glyph, nullptr, box, &at);
+        SDL_FreeSurface(glyph);
+      }
+    }
+    bandImages_.emplace(key, box);
+    return box;
+  }
+
+  void forgetBandImages() {
+    for (auto& entry : bandImages_) SDL_FreeSurface(entry.second);
+    bandImages_.clear();
+  }
+
+  // Paints the band: only the characters that differ from what is drawn.
+  void drawBand(std::vector<SDL_Rect>* changed) {
+    const StripBand& b = *band_;
+    if (b.row >= CellGrid::kRows || !fitBandFont(b.factor)) return;
+    const int boxWidth = b.factor * font_.advance;
+    const int rows = std::min(b.factor, CellGrid::kRows - b.row);
+    const int boxHeight = b.factor * font_.lineSkip;
+    const int y = originY_ + b.row * font_.lineSkip;
+    const int visibleHeight = rows * font_.lineSkip;
+    if (!bandDrawn_) {
+      // A new band: its whole width in the background colour first (the
+      // columns beyond the last box included).
+      SDL_Rect all{originX_, y, gridWidth(), visibleHeight};
+      SDL_FillRect(surface_, &all, mapped(b.backColour));
+      if (changed) changed->push_back(all);
+    }
+    SDL_Rect clip{originX_, y, gridWidth(), visibleHeight};
+    SDL_SetClipRect(surface_, &clip);
+    const int count = std::min(static_cast<int>(b.text.size()), CellGrid::kColumns / b.factor);
+    for (int i = 0; i < count; ++i) {
+      const uint8_t byte = static_cast<uint8_t>(b.text[static_cast<size_t>(i)]);
+      const int fg = i == b.marked ? b.cursorColour : b.textColour;
+      if (bandDrawn_ && i < static_cast<int>(bandDrawn_->text.size()) &&
+          static_cast<uint8_t>(bandDrawn_->text[static_cast<size_t>(i)]) == byte &&
+          (i == bandDrawn_->marked ? bandDrawn_->cursorColour : bandDrawn_->textColour) == fg)
+        continue;
+      SDL_Rect at{originX_ + i * boxWidth, y, boxWidth, boxHeight};
+      if (SDL_Surface* box = bandImage(byte, fg, b.backColour, boxWidth, boxHeight))
+        SDL_BlitSurface(box, nullptr, surface_, &at);
+      if (changed) changed->push_back(SDL_Rect{at.x, y, boxWidth, visibleHeight});
+    }
+    SDL_SetClipRect(surface_, nullptr);
+    bandDrawn_ = b;
   }
 
   void present() {
     lastPresent_ = Clock::now();
     dirty_ = false;
-    render();
-    if (!window_ || !canvas_) return;
-    SDL_Surface* target = SDL_GetWindowSurface(window_);
-    if (!target) return;
-    SDL_FillRect(target, nullptr, SDL_MapRGB(target->format, 0, 0, 0));
-    SDL_BlitSurface(canvas_, nullptr, target, nullptr);
-    const bool focused = (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
-    if (caretShown_ && focused) {
-      // A solid bar one cell wide and 2 pixels high at the text's baseline.
-      const int col = std::min(caretCol_, CellGrid::kColumns - 1);
-      const Rgb c = mappedColour(*grid_, grid_->attrAt(col, caretRow_) & 15);
-      SDL_Rect bar{col * cellWidth_, caretRow_ * cellHeight_ + std::min(baseline_, cellHeight_ - 2),
-                   cellWidth_, 2};
-      SDL_FillRect(target, &bar, SDL_MapRGB(target->format, c.r, c.g, c.b));
+    if (!window_) return;
+    changed_.clear();
+    draw(&changed_);
+    if (!surface_) return;
+    if (fullUpdate_) {
+      SDL_UpdateWindowSurface(window_);
+      fullUpdate_ = false;
+    } else if (!changed_.empty()) {
+      SDL_UpdateWindowSurfaceRects(window_, changed_.data(), static_cast<int>(changed_.size()));
     }
-    SDL_UpdateWindowSurface(window_);
   }
 
   bool translate(const SDL_Event& e, FrontendEvent& out) {
@@ -578,9 +818,15 @@ class SdlFrontend : public Frontend {
             out.type = EventType::Close;
             return true;
           case SDL_WINDOWEVENT_EXPOSED:
+            // The picture is ours and still whole: it only has to be shown.
+            fullUpdate_ = true;
+            dirty_ = true;
+            return false;
           case SDL_WINDOWEVENT_SIZE_CHANGED:
           case SDL_WINDOWEVENT_RESTORED:
           case SDL_WINDOWEVENT_MAXIMIZED:
+            // The next drawing fits the font to the new size.
+            fullUpdate_ = true;
             dirty_ = true;
             return false;
           default:
@@ -594,22 +840,36 @@ class SdlFrontend : public Frontend {
 
   const CellGrid* grid_ = nullptr;
   bool videoInit_ = false, ttfInit_ = false;
-  TTF_Font* font_ = nullptr;
+  CellFont font_;
+  std::string fontPath_;
+  bool syntheticBold_ = false;
   SDL_Window* window_ = nullptr;
-  SDL_Surface* canvas_ = nullptr;
-  int cellWidth_ = 0, cellHeight_ = 0, baseline_ = 0;
+  SDL_Surface* surface_ = nullptr;  // the window's, valid until its size changes
+  int layoutWidth_ = 0, layoutHeight_ = 0;
+  int originX_ = 0, originY_ = 0;  // the grid's top left corner in the window
   bool dirty_ = false;
+  bool fullUpdate_ = true;
   int pendingScrolls_ = 0;
   bool suppressText_ = false;
-  // What the canvas shows.
-  std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowChars_{};
-  std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowAttrs_{};
-  std::array<bool, CellGrid::kColumns * CellGrid::kRows> shadowValid_{};
+  // What the window shows.
+  std::array<uint8_t, kCells> shadowChars_{};
+  std::array<uint8_t, kCells> shadowAttrs_{};
+  std::array<bool, kCells> shadowValid_{};
   std::array<uint8_t, 16> shadowMap_{};
   std::unordered_map<uint16_t, SDL_Surface*> cells_;
+  std::vector<SDL_Rect> changed_;
   Clock::time_point lastPresent_{};
   bool caretShown_ = false;
   int caretCol_ = 0, caretRow_ = 0;
+  bool caretDrawn_ = false;
+  int caretDrawnCol_ = 0, caretDrawnRow_ = 0;
+  // The magnified strip's band: wanted, and as drawn.
+  std::optional<StripBand> band_;
+  std::optional<StripBand> bandDrawn_;
+  CellFont bandFont_;
+  int bandFactor_ = 0, bandCellPoints_ = 0;
+  std::unordered_map<uint32_t, SDL_Surface*> bandImages_;
+  std::string notice_;
   Uint32 wakeEvent_ = static_cast<Uint32>(-1);
   std::atomic<bool> wakePending_{false};
   std::shared_ptr<PcmQueueSource> bell_;

@@ -2,10 +2,20 @@
 // keyboard read raw. For SSH sessions and text consoles.
 //
 // Output keeps a copy of what the terminal shows and rewrites only the cells
-// of rows that differ from it. Colours are the nearest of the 16 standard
-// terminal colours, which every terminal (the Linux console included) has.
-// The terminal's own cursor is shown at the console cursor while the program
-// waits for a key, so that the terminal's screen reader follows it.
+// of rows that differ from it. Colours are the 16 standard terminal colours,
+// which every terminal (the Linux console included) has, one for each entry
+// of the palette (terminalColour). The terminal's own cursor, a block, is
+// shown at the console cursor while the program waits for a key, so that the
+// terminal's screen reader follows it.
+//
+// The magnified strip's band is drawn in its rows with enlarged letters made
+// of quadrant block characters (block_glyphs.h), so that it is really larger
+// in any terminal; with factor 1, or without the font, it shows the plain
+// characters in the strip's colours.
+//
+// A terminal smaller than the 80 x 25 grid cannot show it: the front-end then
+// shows only what size is needed (and gives it as a notice to be spoken), and
+// draws the grid again once the terminal is large enough.
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -19,7 +29,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
+#include "platform/block_glyphs.h"
 #include "platform/codepage.h"
 #include "platform/frontend.h"
 #include "platform/terminal_keys.h"
@@ -29,29 +42,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The 16 colours of xterm's default palette, in SGR order (30-37, then 90-97).
-constexpr Rgb kAnsiColours[16] = {
-    {0, 0, 0},       {205, 0, 0},     {0, 205, 0},     {205, 205, 0},
-    {0, 0, 238},     {205, 0, 205},   {0, 205, 205},   {229, 229, 229},
-    {127, 127, 127}, {255, 0, 0},     {0, 255, 0},     {255, 255, 0},
-    {92, 92, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
-};
-
-int nearestAnsi(Rgb c) {
-  int best = 0;
-  long bestDistance = LONG_MAX;
-  for (int i = 0; i < 16; ++i) {
-    const long dr = c.r - kAnsiColours[i].r, dg = c.g - kAnsiColours[i].g,
-               db = c.b - kAnsiColours[i].b;
-    const long d = dr * dr + dg * dg + db * db;
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = i;
-    }
-  }
-  return best;
-}
 
 // Modes the front-end turns on when it opens and must turn off again however
 // the program ends: on close, at exit, and on a signal that ends the process
@@ -66,19 +56,66 @@ constexpr TerminalMode kTerminalModes[] = {
     {"\x1B[?1049h", "\x1B[?1049l"},  // alternate screen
     {"\x1B[?25l", "\x1B[?25h"},      // cursor hidden until a key is awaited
     {"\x1B[?2004h", "\x1B[?2004l"},  // bracketed paste: a paste arrives whole, not as keys
+    {"\x1B[2 q", "\x1B[0 q"},        // a steady block cursor, easy to find
+};
+// The Linux text console knows neither the alternate screen nor DECSCUSR
+// (whose blank would end its parser early and print the "q"): a block
+// cursor is its own "\e[?8c", and "\e[?0c" gives its default back.
+constexpr TerminalMode kLinuxConsoleModes[] = {
+    {"\x1B[?25l", "\x1B[?25h"},
+    {"\x1B[?8c", "\x1B[?0c"},
 };
 
-std::string modesOn() {
+template <size_t N>
+std::string modesOn(const TerminalMode (&modes)[N]) {
   std::string s;
-  for (const TerminalMode& m : kTerminalModes) s += m.on;
+  for (const TerminalMode& m : modes) s += m.on;
   return s;
 }
 
-std::string modesOff() {
+template <size_t N>
+std::string modesOff(const TerminalMode (&modes)[N]) {
   std::string s = "\x1B[0m";
-  for (auto it = std::rbegin(kTerminalModes); it != std::rend(kTerminalModes); ++it) s += it->off;
+  for (auto it = std::rbegin(modes); it != std::rend(modes); ++it) s += it->off;
   return s;
 }
+
+bool isLinuxConsole() {
+  const char* term = std::getenv("TERM");
+  return term && std::string_view(term).substr(0, 5) == "linux";
+}
+
+std::string base64(std::string_view bytes) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 | static_cast<uint8_t>(bytes[i + 1]) << 8 |
+                       static_cast<uint8_t>(bytes[i + 2]);
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += kDigits[(v >> 6) & 63];
+    out += kDigits[v & 63];
+  }
+  if (i < bytes.size()) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// One cell as the terminal shows it.
+struct ShownCell {
+  char32_t character = U' ';
+  uint8_t fg = 7;
+  uint8_t bg = 0;
+  bool operator==(const ShownCell&) const = default;
+};
 
 // What a signal handler writes to give the terminal back: prepared while the
 // terminal is open, because a handler may neither allocate nor lock.
@@ -120,7 +157,7 @@ std::atomic<TerminalFrontend*> g_openTerminal{nullptr};
 
 class TerminalFrontend : public Frontend {
  public:
-  TerminalFrontend(int in, int out) : in_(in), out_(out) {}
+  TerminalFrontend(int in, int out) : in_(in), out_(out), linuxConsole_(isLinuxConsole()) {}
   ~TerminalFrontend() override { close(); }
 
   const char* name() const override { return "tty"; }
@@ -155,6 +192,7 @@ class TerminalFrontend : public Frontend {
     put("\x1B[0m\x1B[2J");
     invalidateShadow();
     setTitle(options.title);
+    checkSize();
     flush();
     return true;
   }
@@ -175,21 +213,29 @@ class TerminalFrontend : public Frontend {
 
   void cellsChanged(int, int, int) override {}  // flush compares with the copy
   void scrolled(bool) override {}
-  void repaintAll() override {}
+  void repaintAll() override { band_.reset(); }
+  void showStrip(const StripBand& band) override { band_ = band; }
+  void hideStrip() override { band_.reset(); }
 
   void flush() override {
     if (!open_ || !grid_) return;
     if (g_resized.exchange(false)) {
       put("\x1B[0m\x1B[2J");
       invalidateShadow();
+      checkSize();
+    }
+    if (tooSmall_) {
+      writeOut();
+      return;
     }
     bool any = false;
     for (int row = 0; row < CellGrid::kRows; ++row) {
+      ShownCell* wanted = &wanted_[static_cast<size_t>(row) * CellGrid::kColumns];
+      composeRow(row, wanted);
       int first = -1, last = -1;
       for (int col = 0; col < CellGrid::kColumns; ++col) {
-        const int i = row * CellGrid::kColumns + col;
-        if (!shadowValid_[i] || shadowChars_[i] != grid_->chars[i] ||
-            shadowAttrs_[i] != grid_->attrs[i]) {
+        const size_t i = static_cast<size_t>(row) * CellGrid::kColumns + col;
+        if (!shadowValid_[i] || shown_[i] != wanted[col]) {
           if (first < 0) first = col;
           last = col;
         }
@@ -207,7 +253,7 @@ class TerminalFrontend : public Frontend {
     caretCol_ = col;
     caretRow_ = row;
     cursorShown_ = waiting;
-    if (waiting)
+    if (waiting && !tooSmall_)
       placeCursor();
     else
       put("\x1B[?25l");
@@ -215,6 +261,8 @@ class TerminalFrontend : public Frontend {
   }
 
   void setTitle(std::string_view cp1252) override {
+    // The Linux console would print an operating-system command as text.
+    if (linuxConsole_) return;
     std::string t;
     for (unsigned char c : cp1252)
       if (c >= 32 && c != 127) t += static_cast<char>(c);
@@ -279,14 +327,26 @@ class TerminalFrontend : public Frontend {
 
   bool inputExhausted() override { return inputEnded_ && !parser_.hasPending(); }
 
-  // The terminal cannot reach the desktop's clipboard: an in-process one.
+  // The program's own clipboard, and a copy sent to the terminal with OSC 52,
+  // which terminal emulators (and tmux) hand to the desktop's clipboard, so
+  // that a copy made over SSH reaches the user's own computer.
   bool setClipboardText(std::string_view utf8) override {
     clipboard_ = std::string(utf8);
+    if (!linuxConsole_) {
+      put("\x1B]52;c;" + base64(utf8) + "\x07");
+      writeOut();
+    }
     return true;
   }
 
   std::optional<std::string> clipboardText() override {
     return clipboard_;
+  }
+
+  std::string takeNotice() override {
+    std::string notice;
+    notice.swap(notice_);
+    return notice;
   }
 
  private:
@@ -300,6 +360,13 @@ class TerminalFrontend : public Frontend {
     g_resized.store(true);
     if (WakePipe* pipe = g_resizeWake.load()) pipe->signal();  // write(2) only
     errno = savedErrno;
+  }
+
+  std::string modesOn() const {
+    return linuxConsole_ ? platform::modesOn(kLinuxConsoleModes) : platform::modesOn(kTerminalModes);
+  }
+  std::string modesOff() const {
+    return linuxConsole_ ? platform::modesOff(kLinuxConsoleModes) : platform::modesOff(kTerminalModes);
   }
 
   // Prepares what restoreOnSignal writes, and installs it for the signals
@@ -335,32 +402,109 @@ class TerminalFrontend : public Frontend {
     sigaction(SIGWINCH, &sa, nullptr);
   }
 
+  // Reads the terminal's size. Smaller than the grid, the terminal would wrap
+  // and scroll the rows over each other: the user is told the size needed,
+  // on the screen and by a notice, until it is large enough. A size the
+  // terminal does not report (0, or not a terminal at all) is taken as large
+  // enough.
+  void checkSize() {
+    winsize ws{};
+    int columns = 0, rows = 0;
+    if (ioctl(out_, TIOCGWINSZ, &ws) == 0) {
+      columns = ws.ws_col;
+      rows = ws.ws_row;
+    }
+    const bool small = columns > 0 && rows > 0 && (columns < CellGrid::kColumns || rows < CellGrid::kRows);
+    if (!small) {
+      if (tooSmall_) {
+        tooSmall_ = false;
+        put("\x1B[0m\x1B[2J");
+        invalidateShadow();
+      }
+      return;
+    }
+    const bool changed = !tooSmall_ || columns != smallColumns_ || rows != smallRows_;
+    tooSmall_ = true;
+    smallColumns_ = columns;
+    smallRows_ = rows;
+    const std::string size = std::to_string(columns) + " x " + std::to_string(rows);
+    const std::string lines[] = {
+        "Terminal pequeno demais: " + size + ".",
+        "O Ondaria precisa de 80 colunas e 25 linhas.",
+        "Aumente a janela ou diminua a letra.",
+    };
+    put("\x1B[0m\x1B[2J");
+    for (int i = 0; i < 3 && i < rows; ++i) {
+      put("\x1B[" + std::to_string(i + 1) + ";1H");
+      put(cp1252ToUtf8(std::string_view(lines[i]).substr(0, static_cast<size_t>(columns))));
+    }
+    put("\x1B[?25l");
+    invalidateShadow();
+    if (changed)
+      notice_ = "Terminal pequeno demais: tem " + std::to_string(columns) + " colunas e " +
+                std::to_string(rows) + " linhas; o Ondaria precisa de 80 colunas e 25 linhas.";
+  }
+
   void invalidateShadow() {
     shadowValid_.fill(false);
-    currentAttr_ = -1;
+    currentFg_ = currentBg_ = -1;
+  }
+
+  ShownCell gridCell(int row, int col) const {
+    const size_t i = static_cast<size_t>(row) * CellGrid::kColumns + col;
+    const uint8_t attr = grid_->attrs[i];
+    return ShownCell{shownCodePoint(grid_->chars[i]), static_cast<uint8_t>(terminalColour(*grid_, attr & 15)),
+                     static_cast<uint8_t>(terminalColour(*grid_, attr >> 4))};
+  }
+
+  // What one row of the terminal should show: the grid's cells, or the band
+  // over the rows it covers.
+  void composeRow(int row, ShownCell* out) {
+    const bool underBand = band_ && band_->factor > 0 && row >= band_->row && row < band_->row + band_->factor;
+    if (!underBand) {
+      for (int col = 0; col < CellGrid::kColumns; ++col) out[col] = gridCell(row, col);
+      return;
+    }
+    const StripBand& b = *band_;
+    const uint8_t bg = static_cast<uint8_t>(terminalColour(*grid_, b.backColour));
+    const uint8_t fg = static_cast<uint8_t>(terminalColour(*grid_, b.textColour));
+    const uint8_t marked = static_cast<uint8_t>(terminalColour(*grid_, b.cursorColour));
+    for (int col = 0; col < CellGrid::kColumns; ++col) out[col] = ShownCell{U' ', fg, bg};
+    const int bandLine = row - b.row;
+    const bool enlarged = b.factor >= 2 && glyphs_.available();
+    if (!enlarged) {
+      if (bandLine != 0) return;
+      for (int i = 0; i < static_cast<int>(b.text.size()) && i < CellGrid::kColumns; ++i)
+        out[i] = ShownCell{shownCodePoint(static_cast<uint8_t>(b.text[static_cast<size_t>(i)])),
+                           i == b.marked ? marked : fg, bg};
+      return;
+    }
+    for (int i = 0; i < static_cast<int>(b.text.size()); ++i) {
+      const std::vector<uint8_t>& cells = glyphs_.cells(static_cast<uint8_t>(b.text[static_cast<size_t>(i)]), b.factor);
+      if (cells.empty()) continue;
+      for (int x = 0; x < b.factor; ++x) {
+        const int col = i * b.factor + x;
+        if (col >= CellGrid::kColumns) break;
+        const uint8_t mask = cells[static_cast<size_t>(bandLine) * b.factor + x];
+        out[col] = ShownCell{quadrantCharacter(mask), i == b.marked ? marked : fg, bg};
+      }
+    }
   }
 
   void drawRun(int row, int colBegin, int colEnd) {
     put("\x1B[" + std::to_string(row + 1) + ";" + std::to_string(colBegin + 1) + "H");
+    const ShownCell* wanted = &wanted_[static_cast<size_t>(row) * CellGrid::kColumns];
     for (int col = colBegin; col < colEnd; ++col) {
-      const int i = row * CellGrid::kColumns + col;
-      const uint8_t attr = grid_->attrs[i];
-      if (attr != currentAttr_) {
-        const int fg = nearestAnsi(mappedColour(*grid_, attr & 15));
-        const int bg = nearestAnsi(mappedColour(*grid_, attr >> 4));
-        put("\x1B[0;" + std::to_string(fg < 8 ? 30 + fg : 90 + fg - 8) + ";" +
-            std::to_string(bg < 8 ? 40 + bg : 100 + bg - 8) + "m");
-        currentAttr_ = attr;
+      const size_t i = static_cast<size_t>(row) * CellGrid::kColumns + col;
+      const ShownCell& cell = wanted[col];
+      if (cell.fg != currentFg_ || cell.bg != currentBg_) {
+        put("\x1B[0;" + std::to_string(cell.fg < 8 ? 30 + cell.fg : 90 + cell.fg - 8) + ";" +
+            std::to_string(cell.bg < 8 ? 40 + cell.bg : 100 + cell.bg - 8) + "m");
+        currentFg_ = cell.fg;
+        currentBg_ = cell.bg;
       }
-      const uint8_t c = grid_->chars[i];
-      const char32_t cp = cp1252ToCodePoint(c);
-      // Never send a control character to the terminal.
-      if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0))
-        out_buffer_ += ' ';
-      else
-        appendUtf8(out_buffer_, cp);
-      shadowChars_[i] = c;
-      shadowAttrs_[i] = attr;
+      appendUtf8(out_buffer_, cell.character);
+      shown_[i] = cell;
       shadowValid_[i] = true;
     }
   }
@@ -392,15 +536,18 @@ class TerminalFrontend : public Frontend {
     out_buffer_.clear();
   }
 
+  static constexpr size_t kCells = static_cast<size_t>(CellGrid::kColumns) * CellGrid::kRows;
+
   int in_, out_;
+  const bool linuxConsole_;
   const CellGrid* grid_ = nullptr;
   bool open_ = false;
   bool rawMode_ = false;
   termios saved_{};
-  std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowChars_{};
-  std::array<uint8_t, CellGrid::kColumns * CellGrid::kRows> shadowAttrs_{};
-  std::array<bool, CellGrid::kColumns * CellGrid::kRows> shadowValid_{};
-  int currentAttr_ = -1;
+  std::array<ShownCell, kCells> shown_{};   // what the terminal shows
+  std::array<ShownCell, kCells> wanted_{};  // what it should show
+  std::array<bool, kCells> shadowValid_{};
+  int currentFg_ = -1, currentBg_ = -1;
   std::string out_buffer_;
   bool cursorShown_ = false;
   int caretCol_ = 0, caretRow_ = 0;
@@ -408,6 +555,11 @@ class TerminalFrontend : public Frontend {
   WakePipe wakePipe_;
   bool inputEnded_ = false;
   std::string clipboard_;
+  std::optional<StripBand> band_;
+  BlockGlyphs glyphs_;
+  bool tooSmall_ = false;
+  int smallColumns_ = 0, smallRows_ = 0;
+  std::string notice_;
 };
 
 }  // namespace

@@ -473,6 +473,7 @@ void setBrailleModeHook(BrailleModeHook hook) { state().brailleModeHook = std::m
 void setMouseHook(MouseHook hook) { state().mouseHook = std::move(hook); }
 void setOutputChangedHook(std::function<void()> hook) { state().outputChangedHook = std::move(hook); }
 void setIdleHook(std::function<void()> hook) { state().idleHook = std::move(hook); }
+void setNoticeHook(std::function<void(const std::string&)> hook) { state().noticeHook = std::move(hook); }
 void setBrailleKeyHook(BrailleKeyHook hook) { state().brailleKeyHook = std::move(hook); }
 
 int brailleKeyboardMode() { return state().brailleKeyboardMode; }

@@ -190,6 +190,11 @@ void setOutputChangedHook(std::function<void()> hook);
 // Called on every pump of events (the wave output derives its "buffer done"
 // notices here).
 void setIdleHook(std::function<void()> hook);
+// Messages of the front-end for the user (the font was made smaller than the
+// settings ask, the terminal is too small for the grid), cp1252. They are
+// handed over while readKey waits, never in the middle of other output, so
+// that the hook may speak them.
+void setNoticeHook(std::function<void(const std::string&)> hook);
 
 // ---------------------------------------------------------------------------
 // For tests and tools.

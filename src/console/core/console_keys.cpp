@@ -37,6 +37,8 @@ constexpr ExtendedKey kExtendedKeys[] = {
 };
 
 constexpr uint8_t kShiftInsert = 254;
+// Shift+Tab: the extended code of the PC keyboard's back-tab.
+constexpr uint8_t kShiftTab = 15;
 
 // Key presses and pastes handled so far; readKey compares it around a pump
 // to tell a press that made no byte from no press at all.
@@ -73,7 +75,7 @@ uint8_t controlCharacter(const FrontendEvent& e) {
     case KeyId::Enter: return ctrl ? 10 : 13;
     case KeyId::Backspace: return ctrl ? 127 : 8;
     case KeyId::Escape: return 27;
-    case KeyId::Tab: return ctrl ? 0 : 9;
+    case KeyId::Tab: return (ctrl || (e.mods & platform::kModShift)) ? 0 : 9;
     case KeyId::Pause: return ctrl ? 3 : 0;  // Ctrl+Break makes the same byte as Ctrl+C
     default: break;
   }
@@ -128,6 +130,7 @@ void keyDown(ConsoleState& s, const FrontendEvent& e) {
       code = kShiftInsert;
     detail::queueExtendedKey(code);  // dropped whole unless two places are free
   }
+  if (e.key == KeyId::Tab && shift && !ctrl) detail::queueExtendedKey(kShiftTab);
   if (const uint8_t c = controlCharacter(e)) typedCharacter(s, c);
 }
 
@@ -193,8 +196,8 @@ void handleEvent(const FrontendEvent& e) {
   }
   // A key that may type text keeps its modifiers for the text event that
   // follows it; everything else has used them.
-  const bool mayType =
-      e.type == EventType::KeyDown && !findExtended(e.key) && controlCharacter(e) == 0;
+  const bool mayType = e.type == EventType::KeyDown && !findExtended(e.key) &&
+                       e.key != KeyId::Tab && controlCharacter(e) == 0;
   if (!mayType) s.currentMods = 0;
 }
 
@@ -242,9 +245,30 @@ bool keyPressed() {
   return state().keyCount > 0;
 }
 
+namespace {
+
+// Hands the front-end's messages to the notice hook; true when there was one.
+// Without a hook they are dropped (each is given once).
+bool deliverNotices(ConsoleState& s) {
+  bool any = false;
+  while (s.frontend) {
+    const std::string notice = s.frontend->takeNotice();
+    if (notice.empty()) break;
+    any = true;
+    if (s.noticeHook) {
+      const std::function<void(const std::string&)> hook = s.noticeHook;
+      hook(notice);
+    }
+  }
+  return any;
+}
+
+}  // namespace
+
 uint8_t readKey() {
   ensureConsole();
   ConsoleState& s = state();
+  if (s.keyCount == 0) deliverNotices(s);
   if (s.keyCount == 0) {
     s.waitingForKey = true;
     if (s.frontend) s.frontend->keyWait(true, s.cursorX, s.cursorY);
@@ -255,10 +279,12 @@ uint8_t readKey() {
       // Bounded, so that the idle hook runs regularly even without events.
       const uint64_t pressesBefore = g_keyPresses;
       detail::pumpEvents(100);
-      // A key that makes no byte (Ctrl+1, a modifier alone) leaves the
-      // program waiting: the wait starts anew for the front-end, so that one
-      // that types a key per wait (a script) goes on with the next.
-      if (s.keyCount == 0 && g_keyPresses != pressesBefore && s.frontend)
+      // A key that makes no byte (Ctrl+1, a modifier alone), or a notice
+      // just handed over, leaves the program waiting: the wait starts anew
+      // for the front-end, so that one that types a key per wait (a script)
+      // goes on with the next.
+      const bool noticed = s.keyCount == 0 && deliverNotices(s);
+      if (s.keyCount == 0 && (g_keyPresses != pressesBefore || noticed) && s.frontend)
         s.frontend->keyWait(true, s.cursorX, s.cursorY);
     }
     s.waitingForKey = false;

@@ -54,6 +54,7 @@ struct ConsoleState {
   MouseHook mouseHook;
   std::function<void()> outputChangedHook;
   std::function<void()> idleHook;
+  std::function<void(const std::string&)> noticeHook;
   std::function<void()> exitHandler;
 
   // The looping tone, while one plays.

@@ -309,6 +309,7 @@ ListRunResult runList(int start, bool speakFirst) {
   }
 
   applyAttribute(attr);
+  stripRefresh();  // the window is repainted: the strip's band goes
   result.index = l.current + 1;
   result.chosen = result.index >= 1 && result.index <= count();
   return result;

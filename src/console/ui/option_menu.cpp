@@ -195,6 +195,7 @@ void restoreScreen() {
   }
   applyAttribute(m.savedAttr);
   gotoXY(m.savedColumn, m.savedRow);
+  stripRefresh();  // the window is repainted: the strip's band goes
   m.saved.clear();
   m.items.clear();
   m.items.shrink_to_fit();

@@ -70,6 +70,7 @@ TEST_F(ConsoleKeys, OrdinaryKeysAndTheirCtrlForms) {
   EXPECT_EQ(bytesOf(KeyId::Backspace, kModCtrl), (Bytes{127}));
   EXPECT_EQ(bytesOf(KeyId::Escape), (Bytes{27}));
   EXPECT_EQ(bytesOf(KeyId::Tab), (Bytes{9}));
+  EXPECT_EQ(bytesOf(KeyId::Tab, kModShift), (Bytes{0, 15}));  // back-tab, as screen review reads it
   EXPECT_EQ(bytesOf(KeyId::A, kModCtrl), (Bytes{1}));
   EXPECT_EQ(bytesOf(KeyId::Z, kModCtrl | kModShift), (Bytes{26}));
   EXPECT_EQ(bytesOf(KeyId::A), (Bytes{'a'}));

@@ -1,0 +1,217 @@
+// Screen review: the review cursor's moves and their sounds, the reading
+// commands, search, go-to, copy, and the return to the interrupted editor.
+#include "console/ui/screen_review.h"
+
+#include <string>
+#include <vector>
+
+#include "console/core/magnified_strip.h"
+#include "console/ui/field_editor.h"
+#include "ui_fixture.h"
+
+namespace ondaria::uitest {
+namespace {
+
+class Review : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    installLowVisionAids();
+  }
+  void TearDown() override {
+    closeStrip();
+    UiTest::TearDown();
+  }
+  // Writes `text` at column 1 of `row` in the given attribute.
+  static void put(int row, const std::string& text, uint8_t attr = 0x0F) {
+    gotoXY(1, row);
+    setTextAttr(attr);
+    writeText(text);
+    setTextAttr(0x0F);
+  }
+  // Runs review from the console cursor at (column, row) with these keys.
+  void reviewFrom(int column, int row, std::initializer_list<PacedFrontend::Step> keys) {
+    gotoXY(column, row);
+    script(keys);
+    screenReview();
+  }
+  // What was heard between entering (its beep) and leaving (two beeps).
+  std::vector<std::string> inside() const {
+    std::vector<std::string> h = heard;
+    EXPECT_GE(h.size(), 3u);
+    if (h.size() < 3) return h;
+    EXPECT_EQ(h.front(), "beep");
+    EXPECT_EQ(h[h.size() - 1], "beep");
+    EXPECT_EQ(h[h.size() - 2], "beep");
+    return std::vector<std::string>(h.begin() + 1, h.end() - 2);
+  }
+  using Heard = std::vector<std::string>;
+};
+
+TEST_F(Review, RightPastTheLastColumnIsBroughtBack) {
+  put(1, std::string(79, '.') + "Z");
+  reviewFrom(80, 1, {key(KeyId::Right), key(KeyId::Right), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  // Z, then the blank beyond it; the correction beeps and puts the cursor
+  // back on column 80.
+  EXPECT_EQ(inside(), (Heard{"char:Z", "char: ", "beep", "text:1 80"}));
+}
+
+TEST_F(Review, MovesAtTheEdgesBeep) {
+  put(1, "um");
+  put(2, "dois");
+  struct Row {
+    const char* what;
+    int column, row;
+    std::vector<PacedFrontend::Step> keys;
+    Heard want;
+  };
+  const std::vector<Row> table = {
+      {"Up on row 1", 5, 1, {key(KeyId::Up), key(KeyId::L, kCtrl)}, {"beep", "text:1 1"}},
+      {"Left on column 1", 1, 2, {key(KeyId::Left)}, {"beep"}},
+      {"Left speaks the character", 3, 2, {key(KeyId::Backspace)}, {"char:o"}},
+      {"Down beyond row 25", 4, 25, {key(KeyId::Down), key(KeyId::K, kCtrl)}, {"beep", "text:25 1"}},
+      {"Down reads the next row", 1, 1, {key(KeyId::Down)}, {"click", "text:dois"}},
+      {"Enter goes down silently", 1, 1, {key(KeyId::Enter), key(KeyId::K, kCtrl)}, {"click", "text:2 1"}},
+      {"End of an empty row", 9, 9, {key(KeyId::End), key(KeyId::K, kCtrl)}, {"click", "text:9 1"}},
+      {"End after the last character", 1, 2, {key(KeyId::End), key(KeyId::K, kCtrl)}, {"text:2 5"}},
+      {"an unknown key", 1, 1, {key(KeyId::F9)}, {"beep", "click", "beep"}},
+  };
+  for (const Row& r : table) {
+    heard.clear();
+    gotoXY(r.column, r.row);
+    for (const auto& k : r.keys) screen->steps.push_back(k);
+    screen->steps.push_back(key(KeyId::Escape));
+    screenReview();
+    EXPECT_EQ(inside(), r.want) << r.what;
+  }
+}
+
+TEST_F(Review, GoToTypedPosition) {
+  reviewFrom(1, 1, {key(KeyId::F6), typed("0"), typed("5"), typed("1"), typed("2"),
+                    key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"text:Entre linha e coluna", "char:0", "char:5", "char:1", "char:2",
+                             "text:5 12"}));
+  heard.clear();
+  reviewFrom(1, 1, {key(KeyId::F6), typed("0"), typed("x"), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"text:Entre linha e coluna", "char:0", "beep", "beep", "text:1 1"}));
+}
+
+TEST_F(Review, SearchFindsBelowTheCursorOnly) {
+  put(3, "casa de campo");
+  reviewFrom(1, 1, {key(KeyId::F5), typed("d"), typed("x"), key(KeyId::Backspace), typed("e"),
+                    key(KeyId::Enter), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"text:Qual texto", "char:d", "char:x", "recording:_DEL", "char:x",
+                             "char:e", "click", "text:3 6"}));
+  EXPECT_EQ(reviewSearchText(), "de");
+  // After the last "de" on the screen: nothing, two beeps; the cursor stays.
+  heard.clear();
+  reviewFrom(7, 3, {key(KeyId::F5, kCtrl), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"beep", "beep", "text:3 7"}));
+}
+
+TEST_F(Review, ReadingCommands) {
+  // Two fields on row 2: a label and a value in another colour, parted by a
+  // separator; row 1 above it.
+  put(1, "topo");
+  put(2, "Nome: ");
+  gotoXY(7, 2);
+  setTextAttr(0x0E);
+  writeText("Radio Sol");
+  setTextAttr(0x0F);
+  writeText(" | kbps");
+  struct Row {
+    const char* keys;
+    int column;  // review cursor on row 2
+    Heard want;
+  };
+  const Row table[] = {
+      {"TL", 9, {"text:Nome", "text::", "text:Radio", "text:Sol", "text:|", "char:k", "char:b", "char:p", "char:s"}},
+      {"IL", 9, {"text:Nome", "text::", "text:Ra"}},
+      {"FL", 13, {"text:Sol", "text:|", "char:k", "char:b", "char:p", "char:s"}},
+      {"TC", 9, {"text:Radio", "text:Sol"}},
+      {"IC", 9, {"text:Ra"}},
+      {"FC", 9, {"text:dio", "text:Sol"}},
+      {"lL", 9, {"text:Nome", "text::", "text:Radio", "text:Sol", "text:|", "char:k", "char:b", "char:p", "char:s"}},
+      {"IT", 3, {"text:topo", "click", "text:No"}},
+      {"TX", 9, {"beep", "click", "beep"}},
+  };
+  for (const Row& r : table) {
+    heard.clear();
+    gotoXY(r.column, 2);
+    screen->steps.push_back(typed(std::string(1, r.keys[0])));
+    screen->steps.push_back(typed(std::string(1, r.keys[1])));
+    screen->steps.push_back(key(KeyId::Escape));
+    screenReview();
+    std::vector<std::string> got = inside();
+    EXPECT_EQ(got, r.want) << r.keys;
+  }
+}
+
+TEST_F(Review, AKeyStopsTheWholeScreenReadingAtOnce) {
+  for (int row = 1; row <= 25; ++row) put(row, "linha " + std::to_string(row) + " de muitas palavras");
+  // The first word heard is answered by a key, as a person would.
+  platform::setSpeechObserver([this](platform::SpeechEvent kind, const std::string& t) {
+    if (kind == platform::SpeechEvent::Cut) return;
+    heard.push_back(std::string(platform::speechEventName(kind)) + (t.empty() ? "" : ":" + t));
+    if (kind == platform::SpeechEvent::Text && t == "linha") pushKey(27);
+  });
+  reviewFrom(1, 1, {typed("t"), typed("t")});
+  EXPECT_EQ(count("text:linha"), 1);
+  EXPECT_EQ(count("text:muitas"), 0);
+  EXPECT_EQ(count("click"), 0);
+}
+
+TEST_F(Review, CopyTakesTheWholeScreen) {
+  put(1, "primeira");
+  put(25, "\xFAltima");
+  reviewFrom(1, 1, {key(KeyId::C, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"click"}));
+  const std::string copied = pasteFromClipboard(4096);
+  ASSERT_EQ(copied.size(), 25u * 82u);
+  EXPECT_EQ(copied.substr(0, 10), "primeira  ");
+  EXPECT_EQ(copied.substr(80, 2), "\r\n");
+  EXPECT_EQ(copied.substr(24 * 82, 6), "\xFAltima");
+  EXPECT_EQ(copied, screenAsText());
+}
+
+TEST_F(Review, FieldsAndWordMoves) {
+  gotoXY(1, 4);
+  writeText("abc:def");
+  setTextAttr(0x1F);
+  writeText("ghi");
+  setTextAttr(0x0F);
+  EXPECT_EQ(reviewFieldAt(4, 1).first, 1);
+  EXPECT_EQ(reviewFieldAt(4, 1).last, 3);
+  EXPECT_EQ(reviewFieldAt(4, 4).first, 4);  // a separator is a field of its own
+  EXPECT_EQ(reviewFieldAt(4, 4).last, 4);
+  EXPECT_EQ(reviewFieldAt(4, 6).first, 5);
+  EXPECT_EQ(reviewFieldAt(4, 6).last, 7);
+  EXPECT_EQ(reviewFieldAt(4, 9).first, 8);  // another colour, another field
+  EXPECT_EQ(reviewFieldAt(4, 9).last, 10);
+  EXPECT_EQ(reviewCharAt(0, 1), ' ');
+  EXPECT_EQ(reviewAttrAt(4, 81), 0);
+
+  put(5, "um  dois tres");
+  reviewFrom(1, 5, {key(KeyId::Right, kCtrl), key(KeyId::K, kCtrl), key(KeyId::Right, kCtrl),
+                    key(KeyId::Right, kCtrl), key(KeyId::K, kCtrl), key(KeyId::Left, kCtrl),
+                    key(KeyId::K, kCtrl), key(KeyId::Tab), key(KeyId::K, kCtrl),
+                    key(KeyId::Tab, kShift), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"click", "text:5 5", "click", "beep", "text:5 14", "click", "text:5 10",
+                             "text:5 14", "click", "beep", "text:5 1"}));
+}
+
+TEST_F(Review, EditorGoesOnUnchangedAfterReview) {
+  std::string text = "Jazz";
+  put(10, "");
+  script({key(KeyId::End), key(KeyId::F9, kAlt | kCtrl), key(KeyId::Up), key(KeyId::Escape),
+          key(KeyId::Enter)});
+  EXPECT_EQ(editField(text, 5, 10, true, 20, 20), 13);
+  EXPECT_EQ(text, "Jazz");
+  // The caret came back to the field after review, at the end of the text.
+  ASSERT_GE(screen->waits.size(), 5u);
+  EXPECT_EQ(screen->waits[4].row, 10);
+  EXPECT_EQ(screen->waits[4].column, 9);
+}
+
+}  // namespace
+}  // namespace ondaria::uitest
