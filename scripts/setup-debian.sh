@@ -25,6 +25,9 @@ packages=(
   clang libclang-rt-14-dev
   # test peers and whole-program runs
   icecast2 python3 tmux curl
+  # the real window under a virtual X server: the server, a window manager
+  # that can maximise, key presses, screenshots
+  xvfb openbox wmctrl xdotool imagemagick
   # a private sound server for the audio device tests that need two devices
   pulseaudio
 )

@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -166,6 +167,100 @@ TEST_F(SdlFrontendTest, WakeFromAnotherThread) {
   other.join();
   ASSERT_TRUE(window->nextEvent(e, 5000));
   EXPECT_EQ(e.type, EventType::Wake);
+}
+
+
+// The magnified strip's band: painted over its rows in the strip's colours,
+// the highlighted character in the cursor colour, each character a box of
+// factor x factor cells; hidden, the grid shows again.
+TEST_F(SdlFrontendTest, BandIsPaintedOverTheBottomRows) {
+  grid.chars[22 * 80] = 'W';
+  window->repaintAll();
+  StripBand band;
+  band.row = 22;
+  band.factor = 3;
+  band.text = "AB" + std::string(24, ' ');
+  band.marked = 1;
+  window->showStrip(band);
+  const Rgb brown = kPalette[6], yellow = kPalette[14], cyan = kPalette[3];
+  EXPECT_EQ(pixel(0, 22 * ch), brown);
+  EXPECT_EQ(pixel(80 * cw - 1, 25 * ch - 1), brown);  // the whole width
+  EXPECT_NE(pixel(0, 21 * ch), brown);                // not the row above
+  auto boxHas = [&](int box, Rgb colour) {
+    for (int y = 22 * ch; y < 25 * ch; ++y)
+      for (int x = box * 3 * cw; x < (box + 1) * 3 * cw; ++x)
+        if (pixel(x, y) == colour) return true;
+    return false;
+  };
+  EXPECT_TRUE(boxHas(0, yellow));
+  EXPECT_FALSE(boxHas(0, cyan));
+  EXPECT_TRUE(boxHas(1, cyan));
+  EXPECT_FALSE(boxHas(1, yellow));
+  // The letters are factor times the cell's: "A" reaches far beyond one cell.
+  int top = 25 * ch, bottom = 0;
+  for (int y = 22 * ch; y < 25 * ch; ++y)
+    for (int x = 0; x < 3 * cw; ++x)
+      if (pixel(x, y) == yellow) {
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  EXPECT_GT(bottom - top, 2 * ch);
+  window->hideStrip();
+  EXPECT_EQ(pixel(0, 22 * ch), (Rgb{0, 0, 0}));
+  EXPECT_TRUE(cellHas(0, 22, Rgb{255, 255, 255}));  // the "W" is back
+  EXPECT_FALSE(cellHas(5, 23, brown));
+}
+
+// Asked for letters larger than the screen can hold, the window gets the
+// largest that fit (and says so once); the grid keeps its 80 x 25 cells.
+TEST(SdlWindowSize, FontIsReducedToFitTheDisplay) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  CellGrid grid;
+  auto window = makeSdlFrontend();
+  FrontendOptions options;
+  options.fontHeight = 60;
+  options.fontWidth = 30;
+  ASSERT_TRUE(window->open(grid, options));
+  SDL_Rect usable{};
+  ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
+  EXPECT_LE(80 * window->cellWidth(), usable.w);
+  EXPECT_LE(25 * window->cellHeight(), usable.h);
+  EXPECT_GE(window->cellHeight(), 20);
+  EXPECT_NE(window->takeNotice(), "");
+  EXPECT_EQ(window->takeNotice(), "");
+}
+
+// The dummy driver's one window, found by its id (ids count from 1 for each
+// start of the video subsystem).
+SDL_Window* theWindow() {
+  for (Uint32 id = 1; id < 64; ++id)
+    if (SDL_Window* w = SDL_GetWindowFromID(id)) return w;
+  return nullptr;
+}
+
+TEST_F(SdlFrontendTest, AWiderWindowGetsLargerLettersCentred) {
+  SDL_Window* w = theWindow();
+  ASSERT_NE(w, nullptr);
+  SDL_SetWindowSize(w, 1700, 1000);
+  FrontendEvent e;
+  while (window->nextEvent(e, 0)) {
+  }
+  grid.chars[0] = 'M';
+  window->cellsChanged(0, 0, 1);
+  Rgb c{};
+  ASSERT_TRUE(window->readPixel(0, 0, c));
+  EXPECT_GT(window->cellHeight(), ch);
+  EXPECT_GT(window->cellWidth(), cw);
+  EXPECT_LE(80 * window->cellWidth(), 1700);
+  EXPECT_LE(25 * window->cellHeight(), 1000);
+  EXPECT_TRUE(cellHas(0, 0, Rgb{255, 255, 255}));
+  // Smaller again: the letters follow.
+  SDL_SetWindowSize(w, 800, 475);
+  while (window->nextEvent(e, 0)) {
+  }
+  ASSERT_TRUE(window->readPixel(0, 0, c));
+  EXPECT_EQ(window->cellWidth(), cw);
+  EXPECT_EQ(window->cellHeight(), ch);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+
+#include <set>
 #include <string>
 
 #include "platform/frontend.h"
@@ -184,6 +187,133 @@ TEST_F(TerminalFrontendTest, TitleHasNoControlCharacters) {
   output();
   terminal->setTitle("R\xE1" "dio\x07\x1B]x");
   EXPECT_EQ(output(), "\x1B]0;Rádio]x\x07");
+}
+
+
+// The magnified strip's band in the terminal: enlarged letters of quadrant
+// blocks, factor rows high, in the strip's colours; a changed key rewrites
+// only what differs, well under 4 KB.
+TEST_F(TerminalFrontendTest, BandIsDrawnWithBlockLetters) {
+  terminal->flush();
+  output();
+  StripBand band;
+  band.row = 22;
+  band.factor = 3;
+  band.text = std::string("Hi") + std::string(24, ' ');
+  band.marked = 1;  // "i" in the cursor colour
+  terminal->showStrip(band);
+  terminal->flush();
+  const std::string out = output();
+  EXPECT_NE(out.find("\x1B[23;1H"), std::string::npos);
+  EXPECT_NE(out.find("\x1B[25;1H"), std::string::npos);
+  EXPECT_EQ(out.find("\x1B[22;1H"), std::string::npos);  // the row above stays
+  // Yellow letters on brown, the highlighted one cyan on brown.
+  EXPECT_NE(out.find("\x1B[0;93;43m"), std::string::npos);
+  EXPECT_NE(out.find("\x1B[0;36;43m"), std::string::npos);
+  int blocks = 0;
+  for (const char* q : {"\u2588", "\u258C", "\u2590", "\u2580", "\u2584", "\u2598", "\u259D", "\u2596", "\u2597",
+                        "\u259B", "\u259C", "\u2599", "\u259F", "\u259A", "\u259E"})
+    for (size_t at = out.find(q); at != std::string::npos; at = out.find(q, at + 1)) ++blocks;
+  EXPECT_GT(blocks, 6);
+  // The next key moves the highlight: a few cells change, not the band.
+  band.text = "Ha" + std::string(24, ' ');
+  terminal->showStrip(band);
+  terminal->flush();
+  const std::string next = output();
+  EXPECT_FALSE(next.empty());
+  EXPECT_LT(next.size(), 4096u);
+  EXPECT_EQ(next.find("\x1B[0;93;43m"), std::string::npos);  // "H" is drawn already
+  // Gone again: the grid's own blanks, white on black.
+  terminal->hideStrip();
+  terminal->flush();
+  const std::string gone = output();
+  EXPECT_NE(gone.find("\x1B[0;97;40m"), std::string::npos);
+  EXPECT_EQ(gone.find("\u2588"), std::string::npos);
+}
+
+TEST_F(TerminalFrontendTest, FactorOneShowsPlainCharactersInTheStripColours) {
+  terminal->flush();
+  output();
+  StripBand band;
+  band.row = 24;
+  band.factor = 1;
+  band.text = "Rock";
+  band.marked = 0;
+  terminal->showStrip(band);
+  terminal->flush();
+  const std::string out = output();
+  EXPECT_NE(out.find("\x1B[25;1H"), std::string::npos);
+  EXPECT_NE(out.find("\x1B[0;36;43mR\x1B[0;93;43mock"), std::string::npos);
+}
+
+TEST(TerminalColours, EveryPaletteEntryHasATerminalColourOfItsOwn) {
+  CellGrid grid;
+  std::set<int> seen;
+  for (int i = 0; i < 16; ++i) seen.insert(terminalColour(grid, i));
+  EXPECT_EQ(seen.size(), 16u);
+  // The entries that used to fall together (dark brown and dark grey on
+  // black, light green and light red on grey) are apart.
+  EXPECT_EQ(terminalColour(grid, 6), 3);
+  EXPECT_EQ(terminalColour(grid, 8), 8);
+  EXPECT_EQ(terminalColour(grid, 10), 10);
+  EXPECT_EQ(terminalColour(grid, 12), 9);
+  grid.colourMap[2] = 200;  // beyond the palette: black
+  EXPECT_EQ(terminalColour(grid, 2), 0);
+}
+
+TEST_F(TerminalFrontendTest, CopiesAlsoReachTheTerminalsClipboard) {
+  output();
+  ASSERT_TRUE(terminal->setClipboardText("ol\xC3\xA1"));
+  EXPECT_NE(output().find("\x1B]52;c;b2zDoQ==\x07"), std::string::npos);
+  EXPECT_EQ(terminal->clipboardText(), "ol\xC3\xA1");
+}
+
+// Smaller than 80 x 25 the grid would wrap over itself: the size needed is
+// shown and given as a notice, and the grid comes back once it fits.
+TEST(TerminalSize, TooSmallTellsTheSizeNeededAndRedrawsWhenItGrows) {
+  int master = -1, slave = -1;
+  winsize small{};
+  small.ws_col = 70;
+  small.ws_row = 20;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &small), 0);
+  CellGrid grid;
+  grid.chars.fill(' ');
+  grid.attrs.fill(0x0F);
+  const std::string word = "Ondaria";
+  std::copy(word.begin(), word.end(), grid.chars.begin());
+  auto terminal = makeTerminalFrontend(slave, slave);
+  ASSERT_TRUE(terminal->open(grid, FrontendOptions{}));
+  auto drain = [&] {
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) break;
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+  };
+  std::string out = drain();
+  EXPECT_NE(out.find("Terminal pequeno demais: 70 x 20."), std::string::npos);
+  EXPECT_NE(out.find("80 colunas e 25 linhas"), std::string::npos);
+  EXPECT_EQ(out.find("Ondaria "), std::string::npos);  // the grid is not drawn
+  const std::string notice = terminal->takeNotice();
+  EXPECT_NE(notice.find("70 colunas e 20 linhas"), std::string::npos);
+  EXPECT_EQ(terminal->takeNotice(), "");  // told once
+  winsize large{};
+  large.ws_col = 100;
+  large.ws_row = 30;
+  ASSERT_EQ(ioctl(master, TIOCSWINSZ, &large), 0);
+  raise(SIGWINCH);
+  terminal->flush();
+  out = drain();
+  EXPECT_NE(out.find("Ondaria"), std::string::npos);
+  EXPECT_EQ(terminal->takeNotice(), "");
+  terminal.reset();
+  close(master);
+  close(slave);
 }
 
 }  // namespace

@@ -62,6 +62,29 @@ TEST_F(Frontend, LowVisionZoom) {
   EXPECT_EQ(seen.cursorColour, 3);
 }
 
+// Bad low-vision values fall back to the defaults, one key at a time.
+TEST_F(Frontend, LowVisionValuesOutOfRangeTakeTheDefaults) {
+  struct Row {
+    const char* value;
+    int zoom, text, back, cursor;
+  };
+  const Row table[] = {
+      {"", 0, 14, 6, 3},     {"-1", 3, 14, 6, 3},  {"999", 3, 14, 6, 3}, {"dez", 3, 14, 6, 3},
+      {" 10 ", 10, 10, 10, 10}, {"0", 0, 0, 0, 0}, {"15", 3, 15, 15, 15}, {"16", 3, 14, 6, 3},
+  };
+  for (const Row& r : table) {
+    const std::string v = r.value;
+    start("[BAIXAVISAO]\r\nAMPLIACAO=" + v + "\r\nCORLETRA=" + v + "\r\nCORFUNDO=" + v +
+          "\r\nCORCURSOR=" + v + "\r\n");
+    const LowVisionSettings got = lowVisionSettings();
+    endSpeech();
+    EXPECT_EQ(got.zoom, r.zoom) << "'" << v << "'";
+    EXPECT_EQ(got.textColour, r.text) << "'" << v << "'";
+    EXPECT_EQ(got.backColour, r.back) << "'" << v << "'";
+    EXPECT_EQ(got.cursorColour, r.cursor) << "'" << v << "'";
+  }
+}
+
 TEST_F(Frontend, MissingDiphoneDirectoryEndsStartUpAfterTwoLines) {
   settings = "[TRADUTOR]\r\nSAPI=N\r\nDIRLETRAS=" + letters.string() + "\r\nDIRDIFONES=" +
              (root / "nowhere").string() + "\r\n";

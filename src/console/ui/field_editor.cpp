@@ -180,8 +180,11 @@ uint8_t FieldSession::run() {
   ensureConsole();
   for (;;) {
     scrollToCursor();
+    // The strip highlights the character just left of the index it is
+    // given: one past the cursor's place in view puts it on the character
+    // under the cursor.
     stripShow(std::string_view(field_.text()).substr(static_cast<size_t>(first_ - 1)),
-              field_.pos - first_ + 1);
+              field_.pos - first_ + 2);
     draw();
     placeCursor();
 

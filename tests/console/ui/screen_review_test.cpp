@@ -213,5 +213,33 @@ TEST_F(Review, EditorGoesOnUnchangedAfterReview) {
   EXPECT_EQ(screen->waits[4].column, 9);
 }
 
+
+// The field editor shows its text in the strip with the character under
+// its cursor highlighted, review shows the row under the review cursor, and
+// the band goes when the edit ends.
+TEST_F(Review, StripFollowsTheEditorAndTheReviewCursor) {
+  openStrip(23, 3);
+  std::vector<platform::StripBand> bands;
+  auto seen = [&bands](PacedFrontend::Step step) -> PacedFrontend::Step {
+    return [&bands, step](PacedFrontend& f) {
+      bands.push_back(f.strip().value_or(platform::StripBand{}));
+      step(f);
+    };
+  };
+  script({seen(key(KeyId::End)), seen(key(KeyId::Left)), seen(key(KeyId::Left)),
+          seen(key(KeyId::F9, kAlt | kCtrl)), seen(key(KeyId::Escape)), seen(key(KeyId::Enter))});
+  std::string text = "Jazz";
+  EXPECT_EQ(editField(text, 5, 5, true, 20, 20), 13);
+  EXPECT_FALSE(screen->strip().has_value());
+  ASSERT_EQ(bands.size(), 6u);
+  const int wantMarked[] = {0, 4, 3, 2, 2, 2};
+  for (size_t i = 0; i < bands.size(); ++i) {
+    EXPECT_EQ(bands[i].text.substr(0, 4), "Jazz") << i;
+    EXPECT_EQ(bands[i].marked, wantMarked[i]) << i;
+    EXPECT_EQ(bands[i].row, 22) << i;
+    EXPECT_EQ(bands[i].factor, 3) << i;
+  }
+}
+
 }  // namespace
 }  // namespace ondaria::uitest
