@@ -394,7 +394,7 @@ class SdlFrontend : public Frontend {
   }
 
   bool readPixel(int x, int y, Rgb& colour) override {
-    draw(nullptr);
+    if (dirty_ || !surface_) present();
     if (!surface_ || x < 0 || y < 0 || x >= gridWidth() || y >= gridHeight()) return false;
     if (SDL_LockSurface(surface_) != 0) return false;
     const auto* row = static_cast<const uint8_t*>(surface_->pixels) +
