@@ -45,15 +45,24 @@ class Review : public UiTest {
     EXPECT_EQ(h[h.size() - 2], "beep");
     return std::vector<std::string>(h.begin() + 1, h.end() - 2);
   }
+  // The review cursor at the last key review read (column, row); review
+  // puts the console's cursor there while it waits.
+  std::pair<int, int> cursorAtLastKey() const {
+    if (screen->waits.empty()) return {0, 0};
+    const WaitSnapshot& w = screen->waits.back();
+    return {w.column, w.row};
+  }
   using Heard = std::vector<std::string>;
+  using At = std::pair<int, int>;
 };
 
 TEST_F(Review, RightPastTheLastColumnIsBroughtBack) {
   put(1, std::string(79, '.') + "Z");
-  reviewFrom(80, 1, {key(KeyId::Right), key(KeyId::Right), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+  reviewFrom(80, 1, {key(KeyId::Right), key(KeyId::Right), key(KeyId::Escape)});
   // Z, then the blank beyond it; the correction beeps and puts the cursor
   // back on column 80.
-  EXPECT_EQ(inside(), (Heard{"char:Z", "char: ", "beep", "text:1 80"}));
+  EXPECT_EQ(inside(), (Heard{"char:Z", "char: ", "beep"}));
+  EXPECT_EQ(cursorAtLastKey(), (At{80, 1}));
 }
 
 TEST_F(Review, MovesAtTheEdgesBeep) {
@@ -64,49 +73,56 @@ TEST_F(Review, MovesAtTheEdgesBeep) {
     int column, row;
     std::vector<PacedFrontend::Step> keys;
     Heard want;
+    At at;  // the review cursor afterwards
   };
   const std::vector<Row> table = {
-      {"Up on row 1", 5, 1, {key(KeyId::Up), key(KeyId::L, kCtrl)}, {"beep", "text:1 1"}},
-      {"Left on column 1", 1, 2, {key(KeyId::Left)}, {"beep"}},
-      {"Left speaks the character", 3, 2, {key(KeyId::Backspace)}, {"char:o"}},
-      {"Down beyond row 25", 4, 25, {key(KeyId::Down), key(KeyId::K, kCtrl)}, {"beep", "text:25 1"}},
-      {"Down reads the next row", 1, 1, {key(KeyId::Down)}, {"click", "text:dois"}},
-      {"Enter goes down silently", 1, 1, {key(KeyId::Enter), key(KeyId::K, kCtrl)}, {"click", "text:2 1"}},
-      {"End of an empty row", 9, 9, {key(KeyId::End), key(KeyId::K, kCtrl)}, {"click", "text:9 1"}},
-      {"End after the last character", 1, 2, {key(KeyId::End), key(KeyId::K, kCtrl)}, {"text:2 5"}},
-      {"an unknown key", 1, 1, {key(KeyId::F9)}, {"beep", "click", "beep"}},
+      {"Up on row 1", 5, 1, {key(KeyId::Up)}, {"beep"}, {1, 1}},
+      {"Left on column 1", 1, 2, {key(KeyId::Left)}, {"beep"}, {1, 2}},
+      {"Left speaks the character", 3, 2, {key(KeyId::Backspace)}, {"char:o"}, {2, 2}},
+      {"Down beyond row 25", 4, 25, {key(KeyId::Down)}, {"beep"}, {1, 25}},
+      {"Down reads the next row", 1, 1, {key(KeyId::Down)}, {"click", "text:dois"}, {1, 2}},
+      {"Enter goes down silently", 1, 1, {key(KeyId::Enter)}, {"click"}, {1, 2}},
+      {"End of an empty row", 9, 9, {key(KeyId::End)}, {"click"}, {1, 9}},
+      {"End after the last character", 1, 2, {key(KeyId::End)}, {}, {5, 2}},
+      {"Page Down reads the last row", 1, 1, {key(KeyId::PageDown)}, {}, {1, 25}},
+      {"Ctrl+Page Down: the last letter", 1, 1, {key(KeyId::PageDown, kCtrl)}, {"text:dois"}, {4, 2}},
+      {"an unknown key", 1, 1, {key(KeyId::F9)}, {"beep", "click", "beep"}, {1, 1}},
   };
   for (const Row& r : table) {
     heard.clear();
+    screen->waits.clear();
     gotoXY(r.column, r.row);
     for (const auto& k : r.keys) screen->steps.push_back(k);
     screen->steps.push_back(key(KeyId::Escape));
     screenReview();
     EXPECT_EQ(inside(), r.want) << r.what;
+    EXPECT_EQ(cursorAtLastKey(), r.at) << r.what;
   }
 }
 
 TEST_F(Review, GoToTypedPosition) {
-  reviewFrom(1, 1, {key(KeyId::F6), typed("0"), typed("5"), typed("1"), typed("2"),
-                    key(KeyId::K, kCtrl), key(KeyId::Escape)});
-  EXPECT_EQ(inside(), (Heard{"text:Entre linha e coluna", "char:0", "char:5", "char:1", "char:2",
-                             "text:5 12"}));
+  reviewFrom(1, 1, {key(KeyId::F6), typed("0"), typed("5"), typed("1"), typed("2"), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"text:Entre linha e coluna", "char:0", "char:5", "char:1", "char:2"}));
+  EXPECT_EQ(cursorAtLastKey(), (At{12, 5}));
   heard.clear();
-  reviewFrom(1, 1, {key(KeyId::F6), typed("0"), typed("x"), key(KeyId::K, kCtrl), key(KeyId::Escape)});
-  EXPECT_EQ(inside(), (Heard{"text:Entre linha e coluna", "char:0", "beep", "beep", "text:1 1"}));
+  reviewFrom(1, 1, {key(KeyId::F6), typed("0"), typed("x"), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"text:Entre linha e coluna", "char:0", "beep", "beep"}));
+  EXPECT_EQ(cursorAtLastKey(), (At{1, 1}));
 }
 
 TEST_F(Review, SearchFindsBelowTheCursorOnly) {
   put(3, "casa de campo");
   reviewFrom(1, 1, {key(KeyId::F5), typed("d"), typed("x"), key(KeyId::Backspace), typed("e"),
-                    key(KeyId::Enter), key(KeyId::K, kCtrl), key(KeyId::Escape)});
+                    key(KeyId::Enter), key(KeyId::Escape)});
   EXPECT_EQ(inside(), (Heard{"text:Qual texto", "char:d", "char:x", "recording:_DEL", "char:x",
-                             "char:e", "click", "text:3 6"}));
+                             "char:e", "click"}));
+  EXPECT_EQ(cursorAtLastKey(), (At{6, 3}));
   EXPECT_EQ(reviewSearchText(), "de");
   // After the last "de" on the screen: nothing, two beeps; the cursor stays.
   heard.clear();
-  reviewFrom(7, 3, {key(KeyId::F5, kCtrl), key(KeyId::K, kCtrl), key(KeyId::Escape)});
-  EXPECT_EQ(inside(), (Heard{"beep", "beep", "text:3 7"}));
+  reviewFrom(7, 3, {key(KeyId::F5, kCtrl), key(KeyId::Escape)});
+  EXPECT_EQ(inside(), (Heard{"beep", "beep"}));
+  EXPECT_EQ(cursorAtLastKey(), (At{7, 3}));
 }
 
 TEST_F(Review, ReadingCommands) {
@@ -125,13 +141,13 @@ TEST_F(Review, ReadingCommands) {
     Heard want;
   };
   const Row table[] = {
-      {"TL", 9, {"text:Nome", "text::", "text:Radio", "text:Sol", "text:|", "char:k", "char:b", "char:p", "char:s"}},
-      {"IL", 9, {"text:Nome", "text::", "text:Ra"}},
-      {"FL", 13, {"text:Sol", "text:|", "char:k", "char:b", "char:p", "char:s"}},
+      {"TL", 9, {"text:Nome", "char::", "text:Radio", "text:Sol", "char:|", "char:k", "char:b", "char:p", "char:s"}},
+      {"IL", 9, {"text:Nome", "char::", "text:Ra"}},
+      {"FL", 13, {"text:Sol", "char:|", "char:k", "char:b", "char:p", "char:s"}},
       {"TC", 9, {"text:Radio", "text:Sol"}},
       {"IC", 9, {"text:Ra"}},
       {"FC", 9, {"text:dio", "text:Sol"}},
-      {"lL", 9, {"text:Nome", "text::", "text:Radio", "text:Sol", "text:|", "char:k", "char:b", "char:p", "char:s"}},
+      {"lL", 9, {"text:Nome", "char::", "text:Radio", "text:Sol", "char:|", "char:k", "char:b", "char:p", "char:s"}},
       {"IT", 3, {"text:topo", "click", "text:No"}},
       {"TX", 9, {"beep", "click", "beep"}},
   };
@@ -192,12 +208,31 @@ TEST_F(Review, FieldsAndWordMoves) {
   EXPECT_EQ(reviewAttrAt(4, 81), 0);
 
   put(5, "um  dois tres");
-  reviewFrom(1, 5, {key(KeyId::Right, kCtrl), key(KeyId::K, kCtrl), key(KeyId::Right, kCtrl),
-                    key(KeyId::Right, kCtrl), key(KeyId::K, kCtrl), key(KeyId::Left, kCtrl),
-                    key(KeyId::K, kCtrl), key(KeyId::Tab), key(KeyId::K, kCtrl),
-                    key(KeyId::Tab, kShift), key(KeyId::K, kCtrl), key(KeyId::Escape)});
-  EXPECT_EQ(inside(), (Heard{"click", "text:5 5", "click", "beep", "text:5 14", "click", "text:5 10",
-                             "text:5 14", "click", "beep", "text:5 1"}));
+  struct Move {
+    PacedFrontend::Step key;
+    Heard want;
+    At at;
+  };
+  const Move moves[] = {
+      {key(KeyId::Right, kCtrl), {"click"}, {5, 5}},
+      {key(KeyId::Right, kCtrl), {"click"}, {10, 5}},
+      {key(KeyId::Right, kCtrl), {"beep"}, {14, 5}},  // no next word: the row's end
+      {key(KeyId::Left, kCtrl), {"click"}, {10, 5}},
+      {key(KeyId::Tab), {}, {14, 5}},                     // the field is the whole row
+      {key(KeyId::Tab, kShift), {"click", "beep"}, {1, 5}},  // before column 1: corrected
+      {key(KeyId::Left, kCtrl), {"beep"}, {1, 5}},
+  };
+  gotoXY(1, 5);
+  for (const Move& m : moves) {
+    heard.clear();
+    screen->waits.clear();
+    screen->steps.push_back(m.key);
+    screen->steps.push_back(key(KeyId::Escape));
+    screenReview();
+    EXPECT_EQ(inside(), m.want);
+    EXPECT_EQ(cursorAtLastKey(), m.at);
+    gotoXY(m.at.first, m.at.second);
+  }
 }
 
 TEST_F(Review, EditorGoesOnUnchangedAfterReview) {
