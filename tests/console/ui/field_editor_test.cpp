@@ -472,11 +472,13 @@ TEST_F(FieldEditor, MagnifiedStripFollowsTheCursor) {
   setStripShowHook(nullptr);
   setStripRefreshHook(nullptr);
   ASSERT_EQ(shown.size(), 3u);
+  // The strip highlights the character left of the index it gets: one past
+  // the cursor's place, so that the character under the cursor stands out.
   EXPECT_EQ(shown[0].first.substr(0, 3), "abc");
-  EXPECT_EQ(shown[0].second, 1);
-  EXPECT_EQ(shown[1].second, 2);
+  EXPECT_EQ(shown[0].second, 2);
+  EXPECT_EQ(shown[1].second, 3);
   // At the end of the text (position 31) the field shows from position 21 on.
   EXPECT_EQ(shown[2].first.substr(0, 10), initial.substr(20, 10));
-  EXPECT_EQ(shown[2].second, 11);
+  EXPECT_EQ(shown[2].second, 12);
   EXPECT_EQ(refreshed, 1);
 }
