@@ -27,7 +27,7 @@ packages=(
   icecast2 python3 tmux curl
   # the real window under a virtual X server: the server, a window manager
   # that can maximise, key presses, screenshots
-  xvfb openbox wmctrl xdotool imagemagick
+  xvfb openbox wmctrl xdotool x11-utils imagemagick
   # a private sound server for the audio device tests that need two devices
   pulseaudio
 )

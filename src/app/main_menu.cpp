@@ -101,6 +101,9 @@ void startUp(bool spokenGreeting) {
   closeStrip();
   openStrip(kConsoleRows + 1 - factor, factor);
   showGreeting(spokenGreeting);
+  // What the window or terminal had to tell when it opened (letters made
+  // smaller than asked, a terminal too small) is said before anything else.
+  deliverNotices();
   if (!initStreamPlayer()) {
     sayMessage("ODEIBASS", 2);
     finishProgram(spokenGreeting);

@@ -192,9 +192,14 @@ void setOutputChangedHook(std::function<void()> hook);
 void setIdleHook(std::function<void()> hook);
 // Messages of the front-end for the user (the font was made smaller than the
 // settings ask, the terminal is too small for the grid), cp1252. They are
-// handed over while readKey waits, never in the middle of other output, so
-// that the hook may speak them.
+// handed over while readKey waits with no key pending, never in the middle of
+// other output, so that the hook may speak them.
 void setNoticeHook(std::function<void(const std::string&)> hook);
+// Hands the messages the front-end holds to the notice hook now (the program
+// calls it once start-up has spoken, so that a message from the window's
+// creation is heard even when the user is quick to type); true when there
+// was one.
+bool deliverNotices();
 
 // ---------------------------------------------------------------------------
 // For tests and tools.

@@ -249,7 +249,7 @@ namespace {
 
 // Hands the front-end's messages to the notice hook; true when there was one.
 // Without a hook they are dropped (each is given once).
-bool deliverNotices(ConsoleState& s) {
+bool deliverNoticesOf(ConsoleState& s) {
   bool any = false;
   while (s.frontend) {
     const std::string notice = s.frontend->takeNotice();
@@ -265,10 +265,12 @@ bool deliverNotices(ConsoleState& s) {
 
 }  // namespace
 
+bool deliverNotices() { return deliverNoticesOf(state()); }
+
 uint8_t readKey() {
   ensureConsole();
   ConsoleState& s = state();
-  if (s.keyCount == 0) deliverNotices(s);
+  if (s.keyCount == 0) deliverNoticesOf(s);
   if (s.keyCount == 0) {
     s.waitingForKey = true;
     if (s.frontend) s.frontend->keyWait(true, s.cursorX, s.cursorY);
@@ -283,7 +285,7 @@ uint8_t readKey() {
       // just handed over, leaves the program waiting: the wait starts anew
       // for the front-end, so that one that types a key per wait (a script)
       // goes on with the next.
-      const bool noticed = s.keyCount == 0 && deliverNotices(s);
+      const bool noticed = s.keyCount == 0 && deliverNoticesOf(s);
       if (s.keyCount == 0 && (g_keyPresses != pressesBefore || noticed) && s.frontend)
         s.frontend->keyWait(true, s.cursorX, s.cursorY);
     }
