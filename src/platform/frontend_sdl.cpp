@@ -237,6 +237,11 @@ class SdlFrontend : public Frontend {
     // SDL's own SIGINT/SIGTERM handlers would turn a kill into a close
     // request that the program may ignore.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // The picture is ours, drawn in memory: it goes to the display as it is
+    // (X11 shared memory). SDL would otherwise copy all of it into a texture
+    // and render that through OpenGL on every update, however small, which
+    // without a graphics card (llvmpipe) cost some 200 ms per key at 4K.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     videoInit_ = true;
     if (TTF_Init() != 0) {
