@@ -211,57 +211,5 @@ TEST_F(SdlFrontendTest, BandIsPaintedOverTheBottomRows) {
   EXPECT_FALSE(cellHas(5, 23, brown));
 }
 
-// Asked for letters larger than the screen can hold, the window gets the
-// largest that fit (and says so once); the grid keeps its 80 x 25 cells.
-TEST(SdlWindowSize, FontIsReducedToFitTheDisplay) {
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  CellGrid grid;
-  auto window = makeSdlFrontend();
-  FrontendOptions options;
-  options.fontHeight = 60;
-  options.fontWidth = 30;
-  ASSERT_TRUE(window->open(grid, options));
-  SDL_Rect usable{};
-  ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
-  EXPECT_LE(80 * window->cellWidth(), usable.w);
-  EXPECT_LE(25 * window->cellHeight(), usable.h);
-  EXPECT_GE(window->cellHeight(), 20);
-  EXPECT_NE(window->takeNotice(), "");
-  EXPECT_EQ(window->takeNotice(), "");
-}
-
-// The dummy driver's one window, found by its id (ids count from 1 for each
-// start of the video subsystem).
-SDL_Window* theWindow() {
-  for (Uint32 id = 1; id < 64; ++id)
-    if (SDL_Window* w = SDL_GetWindowFromID(id)) return w;
-  return nullptr;
-}
-
-TEST_F(SdlFrontendTest, AWiderWindowGetsLargerLettersCentred) {
-  SDL_Window* w = theWindow();
-  ASSERT_NE(w, nullptr);
-  SDL_SetWindowSize(w, 1700, 1000);
-  FrontendEvent e;
-  while (window->nextEvent(e, 0)) {
-  }
-  grid.chars[0] = 'M';
-  window->cellsChanged(0, 0, 1);
-  Rgb c{};
-  ASSERT_TRUE(window->readPixel(0, 0, c));
-  EXPECT_GT(window->cellHeight(), ch);
-  EXPECT_GT(window->cellWidth(), cw);
-  EXPECT_LE(80 * window->cellWidth(), 1700);
-  EXPECT_LE(25 * window->cellHeight(), 1000);
-  EXPECT_TRUE(cellHas(0, 0, Rgb{255, 255, 255}));
-  // Smaller again: the letters follow.
-  SDL_SetWindowSize(w, 800, 475);
-  while (window->nextEvent(e, 0)) {
-  }
-  ASSERT_TRUE(window->readPixel(0, 0, c));
-  EXPECT_EQ(window->cellWidth(), cw);
-  EXPECT_EQ(window->cellHeight(), ch);
-}
-
 }  // namespace
 }  // namespace platform
