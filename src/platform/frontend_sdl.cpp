@@ -614,32 +614,40 @@ class SdlFrontend : public Frontend {
   // distinct pairs. Forgotten when the colour map or the font size changes.
   SDL_Surface* cellImage(uint8_t byte, uint8_t attr) {
     const uint16_t key = static_cast<uint16_t>(byte << 8 | attr);
-    auto found = cells_.find(key);
-    if (found != cells_.end()) return found->second;
-    SDL_Surface* cell =
-        SDL_CreateRGBSurfaceWithFormat(0, font_.advance, font_.lineSkip, 32, surface_->format->format);
-    if (!cell) return nullptr;
-    SDL_FillRect(cell, nullptr, mapped(attr >> 4));
-    const char32_t cp = shownCodePoint(byte);
-    if (cp != U' ' && cp != 0xA0) {
-      const Rgb fg = mappedColour(*grid_, attr & 15);
-      const Rgb bg = mappedColour(*grid_, attr >> 4);
-      SDL_Surface* glyph = TTF_RenderGlyph32_Shaded(font_.ttf, static_cast<Uint32>(cp), SDL_Color{fg.r, fg.g, fg.b, 255},
-                                                    SDL_Color{bg.r, bg.g, bg.b, 255});
-      if (glyph) {
-        SDL_Rect at{0, 0, glyph->w, glyph->h};
-        SDL_BlitSurface(glyph, nullptr, cell, &at);
-        SDL_FreeSurface(glyph);
-      }
-    }
-    cells_.emplace(key, cell);
+    if (auto found = cells_.find(key); found != cells_.end()) return found->second;
+    SDL_Surface* cell = glyphBox(font_, byte, attr & 15, attr >> 4, font_.advance, font_.lineSkip);
+    if (cell) cells_.emplace(key, cell);
     return cell;
   }
 
-  void forgetCellImages() {
-    for (auto& entry : cells_) SDL_FreeSurface(entry.second);
-    cells_.clear();
+  // A box of the given size filled with the background colour, the glyph
+  // of `byte` in `font` drawn on it in the foreground colour, centred (a
+  // cell's glyph fills its box exactly). Null when no surface can be made.
+  SDL_Surface* glyphBox(const CellFont& font, uint8_t byte, int fgIndex, int bgIndex, int width, int height) {
+    SDL_Surface* box = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, surface_->format->format);
+    if (!box) return nullptr;
+    SDL_FillRect(box, nullptr, mapped(bgIndex));
+    const char32_t cp = shownCodePoint(byte);
+    if (cp == U' ' || cp == 0xA0) return box;  // blanks and controls show nothing
+    const Rgb fg = mappedColour(*grid_, fgIndex);
+    const Rgb bg = mappedColour(*grid_, bgIndex);
+    SDL_Surface* glyph = TTF_RenderGlyph32_Shaded(font.ttf, static_cast<Uint32>(cp), SDL_Color{fg.r, fg.g, fg.b, 255},
+                                                  SDL_Color{bg.r, bg.g, bg.b, 255});
+    if (glyph) {
+      SDL_Rect at{(width - font.advance) / 2, (height - font.lineSkip) / 2, glyph->w, glyph->h};
+      SDL_BlitSurface(glyph, nullptr, box, &at);
+      SDL_FreeSurface(glyph);
+    }
+    return box;
   }
+
+  template <class Map>
+  static void freeSurfaces(Map& images) {
+    for (auto& entry : images) SDL_FreeSurface(entry.second);
+    images.clear();
+  }
+
+  void forgetCellImages() { freeSurfaces(cells_); }
 
   void drawRun(int row, int colBegin, int colEnd, uint8_t attr) {
     const int y = originY_ + row * font_.lineSkip;
@@ -692,29 +700,12 @@ class SdlFrontend : public Frontend {
     const uint32_t key = static_cast<uint32_t>(byte) << 8 | static_cast<uint32_t>(fgIndex & 15) << 4 |
                          static_cast<uint32_t>(bgIndex & 15);
     if (auto found = bandImages_.find(key); found != bandImages_.end()) return found->second;
-    SDL_Surface* box = SDL_CreateRGBSurfaceWithFormat(0, boxWidth, boxHeight, 32, surface_->format->format);
-    if (!box) return nullptr;
-    SDL_FillRect(box, nullptr, mapped(bgIndex));
-    const char32_t cp = shownCodePoint(byte);
-    if (cp != U' ' && cp != 0xA0) {
-      const Rgb fg = mappedColour(*grid_, fgIndex);
-      const Rgb bg = mappedColour(*grid_, bgIndex);
-      SDL_Surface* glyph = TTF_RenderGlyph32_Shaded(bandFont_.ttf, static_cast<Uint32>(cp),
-                                                    SDL_Color{fg.r, fg.g, fg.b, 255}, SDL_Color{bg.r, bg.g, bg.b, 255});
-      if (glyph) {
-        SDL_Rect at{(boxWidth - bandFont_.advance) / 2, (boxHeight - bandFont_.lineSkip) / 2, glyph->w, glyph->h};
-        SDL_BlitSurface(glyph, nullptr, box, &at);
-        SDL_FreeSurface(glyph);
-      }
-    }
-    bandImages_.emplace(key, box);
+    SDL_Surface* box = glyphBox(bandFont_, byte, fgIndex, bgIndex, boxWidth, boxHeight);
+    if (box) bandImages_.emplace(key, box);
     return box;
   }
 
-  void forgetBandImages() {
-    for (auto& entry : bandImages_) SDL_FreeSurface(entry.second);
-    bandImages_.clear();
-  }
+  void forgetBandImages() { freeSurfaces(bandImages_); }
 
   // Paints the band: only the characters that differ from what is drawn.
   void drawBand(std::vector<SDL_Rect>* changed) {

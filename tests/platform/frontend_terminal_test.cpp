@@ -190,18 +190,16 @@ TEST_F(TerminalFrontendTest, TitleHasNoControlCharacters) {
 
 // The magnified strip's band in the terminal: enlarged letters of quadrant
 // blocks, factor rows high, in the strip's colours; a changed key rewrites
-// only what differs, well under 4 KB.
+// only what differs, well under 4 KB. Factor 1 shows plain characters.
 TEST_F(TerminalFrontendTest, BandIsDrawnWithBlockLetters) {
   terminal->flush();
   output();
-  StripBand band;
-  band.row = 22;
-  band.factor = 3;
-  band.text = std::string("Hi") + std::string(24, ' ');
-  band.marked = 1;  // "i" in the cursor colour
-  terminal->showStrip(band);
-  terminal->flush();
-  const std::string out = output();
+  const auto show = [&](int row, int factor, const std::string& text, int marked) {
+    terminal->showStrip(StripBand{row, factor, text, marked, 14, 6, 3});
+    terminal->flush();
+    return output();
+  };
+  const std::string out = show(22, 3, "Hi" + std::string(24, ' '), 1);  // "i" highlighted
   EXPECT_NE(out.find("\x1B[23;1H"), std::string::npos);
   EXPECT_NE(out.find("\x1B[25;1H"), std::string::npos);
   EXPECT_EQ(out.find("\x1B[22;1H"), std::string::npos);  // the row above stays
@@ -213,10 +211,7 @@ TEST_F(TerminalFrontendTest, BandIsDrawnWithBlockLetters) {
     blocks += static_cast<unsigned char>(out[at + 2]) <= 0x9F;
   EXPECT_GT(blocks, 6);
   // The next key moves the highlight: a few cells change, not the band.
-  band.text = "Ha" + std::string(24, ' ');
-  terminal->showStrip(band);
-  terminal->flush();
-  const std::string next = output();
+  const std::string next = show(22, 3, "Ha" + std::string(24, ' '), 1);
   EXPECT_FALSE(next.empty());
   EXPECT_LT(next.size(), 4096u);
   EXPECT_EQ(next.find("\x1B[0;93;43m"), std::string::npos);  // "H" is drawn already
@@ -226,21 +221,7 @@ TEST_F(TerminalFrontendTest, BandIsDrawnWithBlockLetters) {
   const std::string gone = output();
   EXPECT_NE(gone.find("\x1B[0;97;40m"), std::string::npos);
   EXPECT_EQ(gone.find("\u2588"), std::string::npos);
-}
-
-TEST_F(TerminalFrontendTest, FactorOneShowsPlainCharactersInTheStripColours) {
-  terminal->flush();
-  output();
-  StripBand band;
-  band.row = 24;
-  band.factor = 1;
-  band.text = "Rock";
-  band.marked = 0;
-  terminal->showStrip(band);
-  terminal->flush();
-  const std::string out = output();
-  EXPECT_NE(out.find("\x1B[25;1H"), std::string::npos);
-  EXPECT_NE(out.find("\x1B[0;36;43mR\x1B[0;93;43mock"), std::string::npos);
+  EXPECT_NE(show(24, 1, "Rock", 0).find("\x1B[25;1H\x1B[0;36;43mR\x1B[0;93;43mock"), std::string::npos);
 }
 
 TEST(TerminalColours, EveryPaletteEntryHasATerminalColourOfItsOwn) {

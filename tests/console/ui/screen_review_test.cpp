@@ -175,7 +175,9 @@ TEST_F(Review, EditorAndStripGoOnUnchangedAfterReview) {
   ASSERT_EQ(bands.size(), 7u);
   const int wantMarked[] = {0, 4, 3, 2, 2, -1, 2};
   for (size_t i = 0; i < bands.size(); ++i) {
-    if (i != 5) EXPECT_EQ(bands[i].text.substr(0, 4), "Jazz") << i;
+    if (i != 5) {  // review shows the empty row above the field
+      EXPECT_EQ(bands[i].text.substr(0, 4), "Jazz") << i;
+    }
     EXPECT_EQ(bands[i].marked, wantMarked[i]) << i;
     EXPECT_EQ(bands[i].row, 22) << i;
   }
