@@ -6,6 +6,7 @@
 
 #include "platform/codepage.h"
 #include "tts/koral_text.h"
+#include "tts/number_forms.h"
 
 namespace ondaria::koral {
 
@@ -72,7 +73,7 @@ const Table& ordinalHundreds() {
 // Names of the bytes 32 … 126, 161 … 191 and 192 … 220.
 const Table& asciiNames() {
   static const Table t = toCp1252({
-      "espaço", "exclamação", "aspas", "sustenido", "cifrão", "porcento", "é comercial",
+      "espaço", "exclamação", "aspas", "sustenido", "cifrão", "por cento", "é comercial",
       "apóstrofo", "abre parênteses", "fecha parênteses", "asterisco", "mais", "vírgula",
       "traço", "ponto", "barra", "zéro", "um", "dois", "três", "quatro", "cinco", "seis",
       "séte", "oito", "nóve", "dois pontos", "ponto e vírgula", "menor que", "igual",
@@ -118,19 +119,25 @@ bool isKeptPunctuation(uint8_t c) {
   }
 }
 
-// Words of one group of three digits (1 … 999).
-std::string groupWords(int g) {
+// Words of one group of three digits (1 … 999); in the feminine "uma",
+// "duas" and the hundreds in -as ("duzentas").
+std::string groupWords(int g, bool feminine) {
   if (g == 100) return "cem";
   std::string out;
   int h = g / 100, t = (g / 10) % 10, u = g % 10;
-  if (h != 0) out += hundreds()[h];
+  if (h != 0) {
+    out += hundreds()[h];
+    if (feminine && h >= 2) out[out.size() - 2] = 'a';  // duzentos -> duzentas
+  }
   if (h != 0 && g % 100 != 0) out += " e ";
   if (t == 1) {
     out += teens()[u];
   } else {
     if (t != 0) out += tens()[t];
     if (t != 0 && u != 0) out += " e ";
-    if (u != 0) out += units()[u];
+    if (u == 1 && feminine) out += "uma";
+    else if (u == 2 && feminine) out += "duas";
+    else if (u != 0) out += units()[u];
   }
   return out;
 }
@@ -170,6 +177,7 @@ std::string unitExpansion(const std::string& expansion, bool one) {
 void Abbreviations::clear() {
   entries_.clear();
   index_.clear();
+  genders_.clear();
 }
 
 bool Abbreviations::add(std::string_view key, std::string_view expansion) {
@@ -189,22 +197,31 @@ bool loadAbbreviations(const std::string& fileName, Abbreviations& table) {
   std::vector<std::string> lines;
   if (!readLines(fileName, lines)) return false;
   table.clear();
+  static const std::string genderSection = platform::utf8ToCp1252("[GÊNERO]");
+  enum { InAbbreviations, InGenders, InOther } section = InAbbreviations;
   for (const std::string& line : lines) {
     std::string t = trimText(line);
     if (t.empty() || t[0] == ';') continue;
+    if (t[0] == '[' && t.back() == ']') {
+      section = upperText(t) == genderSection ? InGenders : InOther;
+      continue;
+    }
+    if (section == InGenders) table.genders().addLine(t);
+    if (section != InAbbreviations) continue;
     size_t eq = t.find('=');
     // A line without "=" has no expansion: the key stands for nothing.
     std::string key = trimText(std::string_view(t).substr(0, eq));
     std::string expansion = eq == std::string::npos ? std::string() : trimText(std::string_view(t).substr(eq + 1));
     if (key.empty()) continue;
-    if (!table.add(key, expansion)) break;
+    // A full table takes no more abbreviations; the genders may still follow.
+    table.add(key, expansion);
   }
   return true;
 }
 
 // ---- Numbers ---------------------------------------------------------------
 
-std::string cardinalWords(uint64_t value) {
+std::string cardinalWords(uint64_t value, bool feminine) {
   if (value == 0) return units()[0];
   value = std::min(value, kMaxCardinal);
   std::array<int, 5> groups{};
@@ -218,15 +235,16 @@ std::string cardinalWords(uint64_t value) {
   bool earlier = false;
   for (int i = 0; i < 5; ++i) {
     if (groups[i] == 0) continue;
-    std::string g = groupWords(groups[i]);
-    if (i < 4) g += " " + (groups[i] == 1 ? groupSingular()[i] : groupPlural()[i]);
+    // "mil", never "um mil", wherever the thousands are one: "um milhão e mil".
+    std::string g = i == 3 && groups[i] == 1 ? std::string() : groupWords(groups[i], feminine && i >= 3) + " ";
+    if (i < 4) g += groups[i] == 1 ? groupSingular()[i] : groupPlural()[i];
+    else g.pop_back();
     // "e" joins the last group when it is below a hundred or a round
     // hundred: "dois mil e um", "mil e cem", but "mil duzentos e trinta".
     if (i == last && earlier && (groups[i] < 100 || groups[i] % 100 == 0)) out += "e ";
     out += g;
     earlier = true;
   }
-  if (out.rfind("um mil", 0) == 0 && out.rfind("um milh", 0) != 0) out.erase(0, 3);
   return out;
 }
 
@@ -246,7 +264,7 @@ std::string ordinalWords(uint64_t value, bool feminine) {
   return feminine ? feminineOf(out) : out;
 }
 
-std::string expandNumber(std::string_view text, size_t& p) {
+std::string expandNumber(std::string_view text, size_t& p, bool feminine) {
   auto at = [&](size_t i) -> uint8_t { return i < text.size() ? static_cast<uint8_t>(text[i]) : 0; };
   // Digits joined by dashes (telephone numbers, codes): digit by digit.
   size_t runEnd = p;
@@ -309,13 +327,15 @@ std::string expandNumber(std::string_view text, size_t& p) {
     p += 3;
     return out + ordinalWords(value, true) + "s";
   }
-  return out + cardinalWords(value);
+  return out + cardinalWords(value, feminine);
 }
 
 std::string characterName(uint8_t b) {
   // The division sign would take the name of the multiplication sign 32 below
   // it; it gets its own.
   if (b == 247) return "dividido por";
+  // The euro sign came after the table; without a name it would go unsaid.
+  if (b == 0x80) return "euro";
   if (b >= 225) b = static_cast<uint8_t>(b - 32);
   if (b >= 32 && b <= 126) return asciiNames()[b - 32];
   if (b >= 161 && b <= 191) return latinNames()[b - 161];
@@ -323,7 +343,88 @@ std::string characterName(uint8_t b) {
   return {};
 }
 
+// ---- Gender of what a number counts ------------------------------------------
+
+namespace {
+
+bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == 0xA0; }
+
+// The upper-cased letters from `p` on (none when no letter is there).
+std::string wordAt(std::string_view text, size_t& p) {
+  size_t start = p;
+  while (p < text.size() && isLetter(static_cast<uint8_t>(text[p]))) ++p;
+  return upperText(text.substr(start, p - start));
+}
+
+void skipSpaces(std::string_view text, size_t& p) {
+  while (p < text.size() && isSpace(static_cast<uint8_t>(text[p]))) ++p;
+}
+
+}  // namespace
+
+bool countsFeminine(std::string_view text, size_t p, const Abbreviations& abbreviations) {
+  const NounGenders& genders = abbreviations.genders();
+  static const std::string ate = platform::utf8ToCp1252("ATÉ");
+  // A few steps at most: "2 mil", "1 ou 2", "de 2 a 3 mil".
+  for (int step = 0; step < 4; ++step) {
+    skipSpaces(text, p);
+    std::string word = wordAt(text, p);
+    if (word.empty()) return false;
+    if (word == "MIL") continue;
+    size_t q = p;
+    skipSpaces(text, q);
+    bool joinsNumbers = word == "A" || word == "E" || word == "OU" || word == ate;
+    if (joinsNumbers && q < text.size() && text[q] >= '0' && text[q] <= '9') {
+      // The noun after the second number counts the first as well.
+      while (q < text.size() && ((text[q] >= '0' && text[q] <= '9') ||
+                                 ((text[q] == '.' || text[q] == ',') && q + 1 < text.size() &&
+                                  text[q + 1] >= '0' && text[q + 1] <= '9')))
+        ++q;
+      p = q;
+      continue;
+    }
+    // Two words read together: "2 da tarde".
+    std::string pair = word + " " + wordAt(text, q);
+    if (genders.listed(pair)) return genders.feminine(pair);
+    // A unit after a number is said as its abbreviation's first word ("h": horas).
+    if (const std::string* expansion = abbreviations.find(word); expansion != nullptr && !expansion->empty())
+      word = upperText(std::string_view(*expansion).substr(0, expansion->find(' ')));
+    return genders.feminine(word);
+  }
+  return false;
+}
+
 // ---- The text ----------------------------------------------------------------
+
+namespace {
+
+// What may follow a full stop that ends a sentence (or an abbreviation):
+// a blank, a line end or other control character, the end of the text, a
+// closing quote or bracket, or more punctuation. Before anything else the
+// full stop is inside a token and is read "ponto" (www.site, 3.0.1).
+bool endsSentence(std::string_view text, size_t i) {
+  if (i >= text.size()) return true;
+  uint8_t c = static_cast<uint8_t>(text[i]);
+  if (c <= ' ' || c == 0x7F || c == 0xA0) return true;
+  switch (c) {
+    case '"': case '\'': case ')': case ']': case '}': case '!': case ',': case ':': case ';':
+    case '?': case '.': case 0x92: case 0x94: case 0xBB:  // ’ ” »
+      return true;
+    default:
+      return false;
+  }
+}
+
+// "nº", "Nº", "n.º", "n°" (the degree sign typed for the ordinal mark) at p,
+// the "n" already read: the length of the mark, or 0.
+size_t numberMark(std::string_view text, size_t p) {
+  auto at = [&](size_t i) -> uint8_t { return i < text.size() ? static_cast<uint8_t>(text[i]) : 0; };
+  if (at(p) == 0xBA || at(p) == 0xB0) return 1;
+  if (at(p) == '.' && (at(p + 1) == 0xBA || at(p + 1) == 0xB0)) return 2;
+  return 0;
+}
+
+}  // namespace
 
 std::string normaliseText(std::string_view text, const Abbreviations& abbreviations) {
   if (text.size() == 1) return characterName(static_cast<uint8_t>(text[0]));
@@ -338,6 +439,21 @@ std::string normaliseText(std::string_view text, const Abbreviations& abbreviati
     uint8_t c = at(p);
     bool numberBefore = afterNumber, oneBefore = afterOne;
     if (c != ' ') afterNumber = false;
+    // A time, a date or a sum of money is read as a whole.
+    size_t end = p;
+    std::string words;
+    bool whole = false;
+    if (isDigit(c))
+      whole = readDate(text, end, words) || readClockTime(text, end, words) || readMoney(text, end, words);
+    else if (isLetter(c) || c == '$' || c == 0x80)
+      whole = readMoney(text, end, words);
+    if (whole) {
+      out += ' ';
+      out += words;
+      out += ' ';
+      p = end;
+      continue;
+    }
     if (c == '-' && p > 0 && at(p - 1) == ' ' && at(p + 1) == ' ') {
       out += ',';
       ++p;
@@ -346,8 +462,12 @@ std::string normaliseText(std::string_view text, const Abbreviations& abbreviati
       ++p;
     } else if (isDigit(c)) {
       size_t start = p;
+      // Where the number ends, to see what it counts; decimals count nothing.
+      expandNumber(text, end);
+      bool decimal = (at(end) == ',' || at(end) == '.') && isDigit(at(end + 1));
+      bool feminine = !decimal && countsFeminine(text, end, abbreviations);
       out += ' ';
-      std::string words = expandNumber(text, p);
+      words = expandNumber(text, p, feminine);
       if (p == start) ++p;  // cannot happen with a digit; never loop forever
       out += words;
       out += ' ';
@@ -367,10 +487,16 @@ std::string normaliseText(std::string_view text, const Abbreviations& abbreviati
       std::string_view w = text.substr(start, p - start);
       std::string upper = upperText(w);
       const std::string* expansion = abbreviations.find(upper);
-      if (expansion != nullptr && at(p) == '.' && at(p + 1) == ' ') {
+      if (upper == "N" && numberMark(text, p) != 0) {
+        p += numberMark(text, p);
+        bool plural = (at(p) == 's' || at(p) == 'S') && !isLetter(at(p + 1));
+        if (plural) ++p;
+        out += platform::utf8ToCp1252(plural ? " números " : " número ");
+      } else if (expansion != nullptr && at(p) == '.' && p + 1 < text.size() && endsSentence(text, p + 1)) {
         out += *expansion;
         ++p;  // the full stop belonged to the abbreviation
-      } else if (expansion != nullptr && numberBefore && at(p) != '.') {
+      } else if (expansion != nullptr && numberBefore && (at(p) != '.' || endsSentence(text, p + 1))) {
+        // A unit that ends the sentence keeps its full stop as the pause: "2 km."
         out += unitExpansion(*expansion, oneBefore);
       } else {
         bool allConsonants = true;
@@ -388,7 +514,7 @@ std::string normaliseText(std::string_view text, const Abbreviations& abbreviati
     } else if (c == '.' && at(p + 1) == '.' && at(p + 2) == '.') {
       out += "... ";
       p += 3;
-    } else if (c == '.' && at(p + 1) != ' ' && p + 1 < text.size()) {
+    } else if (c == '.' && !endsSentence(text, p + 1)) {
       out += " ponto ";
       ++p;
     } else if (isKeptPunctuation(c)) {

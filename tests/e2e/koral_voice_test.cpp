@@ -94,6 +94,31 @@ TEST(KoralCommand, PrintsTheLetterRulesWordByWord) {
   EXPECT_EQ(shell("echo rua | " + koralPath() + " --phonemes"), "rua\trr >u a\n");
 }
 
+// The words of --phonemes, one blank after each.
+std::string wordsOf(const std::string& phonemeLines) {
+  std::string out;
+  std::istringstream in(phonemeLines);
+  std::string line;
+  while (std::getline(in, line)) out += line.substr(0, line.find('\t')) + " ";
+  return out;
+}
+
+TEST(KoralCommand, ReadsEverydayTextAsABrazilianWould) {
+  // echo ends the text with a line end: the full stop before it is a pause.
+  EXPECT_EQ(wordsOf(shell("echo 'Foi a segunda vez.' | " + koralPath() + " --phonemes")),
+            "Foi a segunda vez ");
+  EXPECT_EQ(wordsOf(koral("--phonemes '\xC3\x80s 21h30, R$ 35,50 no dia 15/03/2025: n\xC2\xBA 2, "
+                          "50%, 1.200 pessoas.'")),
+            "\xC3\x80s vinte e uma horas e trinta minutos trinta e cinco reais e cinq\xC3\xBC"
+            "enta centavos no dia quinze de mar\xC3\xA7o de dois mil e vinte e cinco n\xC3\xBA"
+            "mero dois cinq\xC3\xBC" "enta por cento mil e duzentas pessoas ");
+  if (!voiceInstalled()) GTEST_SKIP() << "mbrola and its voice br4 are not installed";
+  // What mbrola reads ends in the pause of the full stop, never a word "ponto".
+  std::string pho = shell("printf 'Foi a segunda vez.\\r\\n' | " + koralPath() + " --pho");
+  EXPECT_EQ(pho.find(";ponto"), std::string::npos) << pho;
+  EXPECT_NE(pho.find(";vez"), std::string::npos) << pho;
+}
+
 TEST(KoralCommand, WritesTheSoundOfATextAsAWaveFile) {
   if (!voiceInstalled()) GTEST_SKIP() << "mbrola and its voice br4 are not installed";
   TempFolder dir;
