@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -641,6 +642,29 @@ class SdlFrontend : public Frontend {
     return box;
   }
 
+  // Puts an image made by glyphBox on the window's surface with its top left
+  // corner at (x, y), within the surface's clip rectangle. Both are in the
+  // same format and the image is opaque, so each pixel row is one plain
+  // memcpy: SDL's own copy streams rows this short past the cache, which made
+  // a full redraw at 3840 x 2160 three times slower.
+  void copyImage(SDL_Surface* image, int x, int y) {
+    SDL_Rect clip;
+    SDL_GetClipRect(surface_, &clip);
+    const SDL_Rect wanted{x, y, image->w, image->h};
+    SDL_Rect area;
+    if (!SDL_IntersectRect(&wanted, &clip, &area)) return;
+    if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
+    const int bytes = surface_->format->BytesPerPixel;
+    const auto* from = static_cast<const uint8_t*>(image->pixels) + static_cast<size_t>(area.y - y) * image->pitch +
+                       static_cast<size_t>(area.x - x) * bytes;
+    auto* to = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(area.y) * surface_->pitch +
+               static_cast<size_t>(area.x) * bytes;
+    for (int row = 0; row < area.h; ++row)
+      std::memcpy(to + static_cast<size_t>(row) * surface_->pitch, from + static_cast<size_t>(row) * image->pitch,
+                  static_cast<size_t>(area.w) * bytes);
+    if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
+  }
+
   template <class Map>
   static void freeSurfaces(Map& images) {
     for (auto& entry : images) SDL_FreeSurface(entry.second);
@@ -658,7 +682,7 @@ class SdlFrontend : public Frontend {
       shadowValid_[i] = true;
       SDL_Rect at{originX_ + col * font_.advance, y, font_.advance, font_.lineSkip};
       if (SDL_Surface* cell = cellImage(grid_->chars[i], attr))
-        SDL_BlitSurface(cell, nullptr, surface_, &at);
+        copyImage(cell, at.x, at.y);
       else
         SDL_FillRect(surface_, &at, mapped(attr >> 4));
     }
@@ -672,8 +696,7 @@ class SdlFrontend : public Frontend {
     uint8_t attr = grid_->attrAt(col, row);
     attr = static_cast<uint8_t>((attr << 4) | (attr >> 4));
     SDL_Rect at{originX_ + col * font_.advance, originY_ + row * font_.lineSkip, font_.advance, font_.lineSkip};
-    if (SDL_Surface* cell = cellImage(grid_->charAt(col, row), attr))
-      SDL_BlitSurface(cell, nullptr, surface_, &at);
+    if (SDL_Surface* cell = cellImage(grid_->charAt(col, row), attr)) copyImage(cell, at.x, at.y);
     caretDrawn_ = true;
     caretDrawnCol_ = col;
     caretDrawnRow_ = row;
@@ -734,8 +757,7 @@ class SdlFrontend : public Frontend {
           (i == bandDrawn_->marked ? bandDrawn_->cursorColour : bandDrawn_->textColour) == fg)
         continue;
       SDL_Rect at{originX_ + i * boxWidth, y, boxWidth, boxHeight};
-      if (SDL_Surface* box = bandImage(byte, fg, b.backColour, boxWidth, boxHeight))
-        SDL_BlitSurface(box, nullptr, surface_, &at);
+      if (SDL_Surface* box = bandImage(byte, fg, b.backColour, boxWidth, boxHeight)) copyImage(box, at.x, at.y);
       if (changed) changed->push_back(SDL_Rect{at.x, y, boxWidth, visibleHeight});
     }
     SDL_SetClipRect(surface_, nullptr);
