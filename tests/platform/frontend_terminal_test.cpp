@@ -172,6 +172,39 @@ TEST_F(TerminalFrontendTest, PastesArriveWholeAndBracketedPasteEndsWithTheProgra
   EXPECT_NE(output().find("\x1B[?2004l"), std::string::npos);
 }
 
+// The Linux text console prints sequences it does not know as text: it gets
+// neither the alternate screen, the title nor the cursor shape, and its own
+// block cursor is given back on close.
+TEST(TerminalLinuxConsole, OnlySequencesTheConsoleKnows) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const char* saved = getenv("TERM");
+  const std::string before = saved ? saved : "";
+  setenv("TERM", "linux", 1);
+  CellGrid grid;
+  grid.chars.fill(' ');
+  grid.attrs.fill(0x0F);
+  auto terminal = makeTerminalFrontend(slave, slave);
+  ASSERT_TRUE(terminal->open(grid, FrontendOptions{}));
+  terminal->setTitle("Ondaria");
+  terminal->flush();
+  terminal->close();
+  if (saved) setenv("TERM", before.c_str(), 1); else unsetenv("TERM");
+  std::string out;
+  char buffer[4096];
+  pollfd p{master, POLLIN, 0};
+  while (poll(&p, 1, 50) > 0) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  close(master);
+  close(slave);
+  EXPECT_NE(out.find("\x1B[?8c"), std::string::npos);
+  EXPECT_NE(out.find("\x1B[?0c"), std::string::npos);
+  for (const char* unknown : {"\x1B]", "\x1B[2 q", "\x1B[?1049h"}) EXPECT_EQ(out.find(unknown), std::string::npos) << unknown;
+}
+
 TEST_F(TerminalFrontendTest, EndOfInputIsReported) {
   EXPECT_FALSE(terminal->inputExhausted());
   close(master);
