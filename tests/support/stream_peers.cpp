@@ -347,19 +347,30 @@ bool IcecastServer::feed(const std::string& mount, const std::string& codec) {
                              "-ice_name", "Radio AAC", "-ice_genre", "Jazz",
                              std::string("icecast://source:") + kSourcePassword + "@" + target});
   }
-  auto feeder = std::make_unique<BackgroundProgram>();
-  if (!feeder->start(argv, dir_ + "/ffmpeg-" + mount + ".out")) {
-    error_ = "ffmpeg could not be started";
-    return false;
+  // A source refused at once while the machine is busy is started again; a
+  // server that ended is reported with its log.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto feeder = std::make_unique<BackgroundProgram>();
+    if (!feeder->start(argv, dir_ + "/ffmpeg-" + mount + ".out")) {
+      error_ = "ffmpeg could not be started";
+      return false;
+    }
+    feeders_.push_back(std::move(feeder));
+    for (int i = 0; i < 200; ++i) {
+      if (httpGet(port_, "/status-json.xsl", {}, 500).body.find("/" + mount + "\"") != std::string::npos) return true;
+      if (!feeders_.back()->running()) break;
+      sleepMs(50);
+    }
+    error_ = "mount /" + mount + " did not come up: " + readWholeFile(dir_ + "/ffmpeg-" + mount + ".out") +
+             readWholeFile(dir_ + "/log/error.log");
+    if (!server_.running()) {
+      error_ += " (icecast2 ended: " + readWholeFile(dir_ + "/icecast.out") + ")";
+      return false;
+    }
+    if (feeders_.back()->running()) return false;  // up but never mounted: no retry
+    feeders_.pop_back();
+    sleepMs(200);
   }
-  feeders_.push_back(std::move(feeder));
-  for (int i = 0; i < 200; ++i) {
-    if (httpGet(port_, "/status-json.xsl", {}, 500).body.find("/" + mount + "\"") != std::string::npos) return true;
-    if (!feeders_.back()->running()) break;
-    sleepMs(50);
-  }
-  error_ = "mount /" + mount + " did not come up: " + readWholeFile(dir_ + "/ffmpeg-" + mount + ".out") +
-           readWholeFile(dir_ + "/log/error.log");
   return false;
 }
 
