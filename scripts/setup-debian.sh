@@ -23,8 +23,8 @@ packages=(
   libbrlapi-dev
   # fuzzing the readers of outside bytes (scripts/fuzz.sh): clang and its libFuzzer
   clang libclang-rt-14-dev
-  # test peers and whole-program runs
-  icecast2 python3 tmux curl
+  # test peers and whole-program runs (brltty: a headless braille display peer)
+  icecast2 python3 tmux curl brltty
   # the real window under a virtual X server: the server, a window manager
   # that can maximise, key presses, screenshots
   xvfb openbox wmctrl xdotool x11-utils imagemagick

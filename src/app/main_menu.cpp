@@ -11,10 +11,12 @@
 #include "app/search.h"
 #include "app/station_list.h"
 #include "app/station_update.h"
+#include "braille/braille_display.h"
 #include "console/core/console.h"
 #include "console/core/magnified_strip.h"
 #include "console/core/messages.h"
 #include "console/core/settings.h"
+#include "console/ui/braille_keyboard.h"
 #include "console/ui/field_editor.h"
 #include "console/ui/option_menu.h"
 #include "console/ui/screen_review.h"
@@ -91,6 +93,10 @@ void showGreeting(bool spoken) {
 }
 
 void startUp(bool spokenGreeting) {
+  // Before the window exists: its creation opens the braille display and
+  // applies the keyboard mode of the settings.
+  installBrailleKeyboard();
+  installBrailleDisplay();
   clearScreen();
   setWindowTitle(kWindowTitle);
   installLowVisionAids();

@@ -201,6 +201,10 @@ class Frontend {
   // keys are taken at once and dropped when the queue is full.
   virtual bool pacedInput() const { return false; }
 
+  // True when key releases are reported (KeyUp events); chord typing needs
+  // them. A terminal only reports presses.
+  virtual bool seesKeyReleases() const { return true; }
+
   // Clipboard in UTF-8. `clipboardText` gives nullopt when the clipboard
   // cannot be read and an empty text when it holds no text.
   virtual bool setClipboardText(std::string_view utf8) = 0;
@@ -234,6 +238,18 @@ std::unique_ptr<Frontend> makeTerminalFrontend(int inputFd = 0, int outputFd = 1
 //                       Enter, Esc (Escape), Backspace (BS), Tab, Space,
 //                       Break (Pause), Backslash. A letter, digit or Space without Ctrl or
 //                       Alt also types its character, as a keyboard does.
+//   down SPEC           presses a key and holds it (a letter or Space also
+//                       types its character); up SPEC releases it. Keys
+//                       pressed together make a braille chord: "down f",
+//                       "down d", "up f", "up d" types "b" in chord mode. The
+//                       first "down" waits like a key, the lines up to the
+//                       last release follow at once
+//   click BUTTON        a mouse button pressed: left, right or middle
+//   wheel up|down       one step of the mouse wheel, away from or towards
+//                       the user
+//   focus [held]        the window gains the focus ("held": while a mouse
+//                       button is down, as when a click brings it to the
+//                       front); blur: it loses the focus
 //   now                 the next key or text line is typed at once, even while
 //                       the program is busy (to cut speech, or for a screen
 //                       that polls for keys); without it each key or text

@@ -140,9 +140,33 @@ bool validScriptLine(std::string_view line) {
     uint8_t mods;
     return parseKeySpec(arg, key, mods);
   }
+  if (verb == "down" || verb == "up") {
+    KeyId key;
+    uint8_t mods;
+    return parseKeySpec(arg, key, mods);
+  }
   if (verb == "sleep")
     return !arg.empty() && arg.size() <= 7 && arg.find_first_not_of("0123456789") == std::string::npos;
-  return verb == "text" || verb == "wait" || verb == "close" || verb == "now" || verb == "paste";
+  const std::string a = lower(arg);
+  if (verb == "click") return a == "left" || a == "right" || a == "middle";
+  if (verb == "wheel") return a == "up" || a == "down";
+  if (verb == "focus") return a.empty() || a == "held";
+  return verb == "text" || verb == "wait" || verb == "close" || verb == "now" || verb == "paste" ||
+         verb == "blur";
+}
+
+// The mouse event of a "click" or "wheel" line (already validated).
+FrontendEvent mouseEventFor(const std::string& verb, const std::string& arg) {
+  FrontendEvent e;
+  const std::string a = lower(arg);
+  if (verb == "wheel") {
+    e.type = EventType::MouseWheel;
+    e.wheel = a == "up" ? 1 : -1;
+    return e;
+  }
+  e.type = EventType::MouseButton;
+  e.button = a == "left" ? MouseButton::Left : a == "right" ? MouseButton::Right : MouseButton::Middle;
+  return e;
 }
 
 }  // namespace
@@ -160,6 +184,7 @@ struct HeadlessFrontend::Impl {
   // given in-process (feedScript) go as fast as the program takes them.
   bool typeOnWait = false;
   bool typedThisWait = false;
+  int keysHeld = 0;  // "down" lines not yet released by an "up"
   Clock::time_point waitUntil{};
   WakePipe wakePipe;
   std::string dumpPath;
@@ -273,7 +298,11 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
         !s.releaseNext) {
       std::string verb, arg;
       splitLine(s.lines.front(), verb, arg);
-      if (verb == "key" || verb == "text" || verb == "paste") held = true;
+      // A chord ("down" lines, then "up" lines) goes as one key: its first
+      // press waits like a key, the rest follow at once.
+      if (verb == "key" || verb == "text" || verb == "paste" || verb == "click" || verb == "wheel" ||
+          (verb == "down" && s.keysHeld == 0))
+        held = true;
     }
     if (!held && !s.lines.empty()) {
       const std::string line = std::move(s.lines.front());
@@ -304,6 +333,30 @@ bool HeadlessFrontend::nextEvent(FrontendEvent& event, int timeoutMs) {
         s.events.push_back(std::move(paste));
         s.releaseNext = false;
         s.typedThisWait = true;
+      } else if (verb == "down" || verb == "up") {
+        KeyId key;
+        uint8_t mods;
+        if (parseKeySpec(arg, key, mods)) {
+          if (verb == "down") {
+            s.events.push_back(keyDownEvent(key, mods));
+            if (const char c = typedCharacter(key, mods)) s.events.push_back(textEvent(std::string(1, c)));
+            ++s.keysHeld;
+          } else {
+            s.events.push_back(keyUpEvent(key, mods));
+            if (s.keysHeld > 0) --s.keysHeld;
+          }
+        }
+        s.releaseNext = false;
+        s.typedThisWait = true;
+      } else if (verb == "click" || verb == "wheel") {
+        s.events.push_back(mouseEventFor(verb, arg));
+        s.releaseNext = false;
+        s.typedThisWait = true;
+      } else if (verb == "focus" || verb == "blur") {
+        FrontendEvent focus;
+        focus.type = verb == "focus" ? EventType::FocusGained : EventType::FocusLost;
+        focus.buttonsHeld = lower(arg) == "held";
+        s.events.push_back(focus);
       } else if (verb == "now") {
         s.releaseNext = true;
       } else if (verb == "sleep") {

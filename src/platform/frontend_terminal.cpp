@@ -57,14 +57,23 @@ constexpr TerminalMode kTerminalModes[] = {
     {"\x1B[?25l", "\x1B[?25h"},      // cursor hidden until a key is awaited
     {"\x1B[?2004h", "\x1B[?2004l"},  // bracketed paste: a paste arrives whole, not as keys
     {"\x1B[2 q", "\x1B[0 q"},        // a steady block cursor, easy to find
+    {"\x1B[?1000h", "\x1B[?1000l"},  // mouse buttons and wheel reported (mouse keys)
+    {"\x1B[?1006h", "\x1B[?1006l"},  // ... in the SGR form, for any window size
+    {"\x1B[?1004h", "\x1B[?1004l"},  // focus in and out reported
 };
 // The Linux text console knows neither the alternate screen nor DECSCUSR
 // (whose blank would end its parser early and print the "q"): a block
-// cursor is its own "\e[?8c", and "\e[?0c" gives its default back.
+// cursor is its own "\e[?8c", and "\e[?0c" gives its default back. Its
+// mouse (through gpm) reports in the X10 form only.
 constexpr TerminalMode kLinuxConsoleModes[] = {
     {"\x1B[?25l", "\x1B[?25h"},
     {"\x1B[?8c", "\x1B[?0c"},
+    {"\x1B[?1000h", "\x1B[?1000l"},
 };
+
+// A click that brings the terminal's window to the front is reported just
+// after the focus report; a press this soon after one gained the focus.
+constexpr auto kFocusClickWindow = std::chrono::milliseconds(150);
 
 template <size_t N>
 std::string modesOn(const TerminalMode (&modes)[N]) {
@@ -287,7 +296,25 @@ class TerminalFrontend : public Frontend {
         event.type = EventType::Wake;
         return true;
       }
-      if (parser_.next(event)) return true;
+      if (deferred_) {
+        event = std::move(*deferred_);
+        deferred_.reset();
+        return true;
+      }
+      if (parser_.next(event)) {
+        if (event.type == EventType::FocusGained) {
+          focusGainedAt_ = Clock::now();
+        } else if (event.type == EventType::MouseButton && focusGainedAt_ &&
+                   Clock::now() - *focusGainedAt_ <= kFocusClickWindow) {
+          // The focus arrived with this button down: say so before the click.
+          focusGainedAt_.reset();
+          deferred_ = std::move(event);
+          event = FrontendEvent{};
+          event.type = EventType::FocusGained;
+          event.buttonsHeld = true;
+        }
+        return true;
+      }
       if (g_resized.load()) flush();
       if (inputEnded_ && parser_.hasPending()) {
         // Nothing more can follow the held bytes.
@@ -325,7 +352,10 @@ class TerminalFrontend : public Frontend {
 
   void wake() override { wakePipe_.signal(); }
 
-  bool inputExhausted() override { return inputEnded_ && !parser_.hasPending(); }
+  bool inputExhausted() override { return inputEnded_ && !parser_.hasPending() && !deferred_; }
+
+  // A terminal reports key presses only.
+  bool seesKeyReleases() const override { return false; }
 
   // The program's own clipboard, and a copy sent to the terminal with OSC 52,
   // which terminal emulators (and tmux) hand to the desktop's clipboard, so
@@ -552,6 +582,8 @@ class TerminalFrontend : public Frontend {
   bool cursorShown_ = false;
   int caretCol_ = 0, caretRow_ = 0;
   TerminalKeyParser parser_;
+  std::optional<FrontendEvent> deferred_;  // the click after a focus report
+  std::optional<Clock::time_point> focusGainedAt_;
   WakePipe wakePipe_;
   bool inputEnded_ = false;
   std::string clipboard_;

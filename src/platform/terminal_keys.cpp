@@ -106,6 +106,27 @@ size_t utf8Length(uint8_t lead) {
 
 }  // namespace
 
+std::optional<FrontendEvent> TerminalKeyParser::mouseEvent(int button, bool press) {
+  // Motion (32) and releases say nothing; the wheel (64) reports each step
+  // as a press of button 4 (away from the user) or 5 (towards the user).
+  if (!press || button < 0 || (button & 32)) return std::nullopt;
+  FrontendEvent e;
+  if (button & 64) {
+    if ((button & 3) > 1) return std::nullopt;  // sideways wheel
+    e.type = EventType::MouseWheel;
+    e.wheel = (button & 3) == 0 ? 1 : -1;
+    return e;
+  }
+  e.type = EventType::MouseButton;
+  switch (button & 3) {
+    case 0: e.button = MouseButton::Left; break;
+    case 1: e.button = MouseButton::Middle; break;
+    case 2: e.button = MouseButton::Right; break;
+    default: return std::nullopt;  // X10 release
+  }
+  return e;
+}
+
 void TerminalKeyParser::feed(std::string_view bytes) {
   buffer_.append(bytes);
   if (!bytes.empty()) pasteIdle_ = 0;
@@ -288,9 +309,25 @@ size_t TerminalKeyParser::parseCsi(size_t pos, bool forced, std::deque<FrontendE
     if (f >= 'A' && f <= 'E') out.push_back(keyDownEvent(keyFunction(f - 'A' + 1)));
     return 4;
   }
+  // Mouse reports of the X10 form, "\e[M" and three bytes (button, column,
+  // row, each + 32), from terminals that cannot send the SGR form we ask for.
+  if (avail >= 3 && buffer_[pos + 2] == 'M') {
+    // Each of the three bytes is at least 32; anything else after "\e[M"
+    // is no report, and the bare "\e[M" is dropped.
+    for (size_t k = 3; k < 6 && k < avail; ++k)
+      if (static_cast<uint8_t>(buffer_[pos + k]) < 32) return 3;
+    if (avail < 6) {
+      if (!forced) return 0;
+      return avail;  // broken report: dropped, never typed
+    }
+    const int cb = static_cast<uint8_t>(buffer_[pos + 3]) - 32;
+    if (const auto e = mouseEvent(cb, true)) out.push_back(*e);
+    return 6;
+  }
   size_t i = pos + 2;
   std::vector<int> params;
   int current = -1;
+  const bool sgrMouse = avail >= 3 && buffer_[pos + 2] == '<';
   while (i < buffer_.size()) {
     const uint8_t c = static_cast<uint8_t>(buffer_[i]);
     if (c >= '0' && c <= '9') {
@@ -307,6 +344,19 @@ size_t TerminalKeyParser::parseCsi(size_t pos, bool forced, std::deque<FrontendE
       params.push_back(current < 0 ? 0 : current);
       const char final = static_cast<char>(c);
       const int p1 = params.empty() ? 0 : params[0];
+      if (sgrMouse) {
+        // "\e[<b;x;yM" a press (or wheel step), "...m" a release.
+        if ((final == 'M' || final == 'm') && params.size() == 3)
+          if (const auto e = mouseEvent(p1, final == 'M')) out.push_back(*e);
+        return i - pos + 1;
+      }
+      if ((final == 'I' || final == 'O') && params.size() == 1 && current < 0) {
+        // Focus reports: "\e[I" in, "\e[O" out.
+        FrontendEvent e;
+        e.type = final == 'I' ? EventType::FocusGained : EventType::FocusLost;
+        out.push_back(e);
+        return i - pos + 1;
+      }
       const uint8_t mods = params.size() >= 2 ? modifiersFromParam(params[1]) : 0;
       KeyId key = KeyId::Unknown;
       uint8_t extra = 0;

@@ -1,5 +1,9 @@
 // Turns the bytes a terminal sends for the keyboard into front-end events.
 //
+// Also the terminal's mouse reports (SGR "\e[<b;x;yM", and the older X10
+// form "\e[M" with three bytes) as mouse buttons and wheel steps, and its
+// focus reports ("\e[I", "\e[O").
+//
 // Understood: xterm/tmux sequences (CSI "\e[…~", "\e[1;5A", SS3 "\eOP"), the
 // Linux console's "\e[[A" function keys, Alt as an ESC prefix ("\ea",
 // "\e\e[A"), control bytes (Enter 0x0D, Backspace 0x7F, Ctrl+Backspace 0x08,
@@ -18,6 +22,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,6 +60,8 @@ class TerminalKeyParser {
   // Takes paste text from buffer_[pos]; returns bytes consumed.
   size_t takePaste(size_t pos, bool forced);
   void endPaste();
+  // The event of a mouse report's button code; nothing for motion and releases.
+  static std::optional<FrontendEvent> mouseEvent(int button, bool press);
 
   std::string buffer_;
   std::deque<FrontendEvent> events_;

@@ -281,3 +281,36 @@ TEST_F(TerminalFrontendTest, CopiesAlsoReachTheTerminalsClipboard) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST_F(TerminalFrontendTest, MouseAndFocusReportingOnWhileOpenOffWhenClosed) {
+  terminal->flush();
+  output();
+  terminal->close();
+  const std::string off = output();
+  for (const char* mode : {"\x1B[?1000l", "\x1B[?1006l", "\x1B[?1004l"})
+    EXPECT_NE(off.find(mode), std::string::npos) << mode + 1;
+  EXPECT_FALSE(terminal->seesKeyReleases());
+}
+
+TEST_F(TerminalFrontendTest, AClickRightAfterTheFocusCameWithTheFocus) {
+  FrontendEvent e;
+  type("\x1B[I\x1B[<0;4;4M");
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.type, EventType::FocusGained);
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  ASSERT_EQ(e.type, EventType::FocusGained);
+  EXPECT_TRUE(e.buttonsHeld);
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.type, EventType::MouseButton);
+  // A later click is a click.
+  usleep(300000);
+  type("\x1B[<0;4;4M");
+  ASSERT_TRUE(terminal->nextEvent(e, 1000));
+  EXPECT_EQ(e.type, EventType::MouseButton);
+}
+
+}  // namespace
+}  // namespace platform

@@ -229,3 +229,73 @@ TEST(TerminalKeys, RandomBytesAlwaysMakeProgress) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+// Mouse and focus reports as events: type, button, wheel.
+struct Report {
+  EventType type;
+  MouseButton button = MouseButton::None;
+  int wheel = 0;
+  bool operator==(const Report&) const = default;
+};
+
+std::vector<Report> reports(std::string_view bytes, bool split = false) {
+  TerminalKeyParser p;
+  if (split) {
+    for (char c : bytes) p.feed(std::string_view(&c, 1));
+  } else {
+    p.feed(bytes);
+  }
+  p.timeout();
+  std::vector<Report> out;
+  FrontendEvent e;
+  while (p.next(e)) out.push_back({e.type, e.button, e.wheel});
+  return out;
+}
+
+TEST(TerminalKeys, MouseAndFocusReports) {
+  const Report left{EventType::MouseButton, MouseButton::Left};
+  const Report middle{EventType::MouseButton, MouseButton::Middle};
+  const Report right{EventType::MouseButton, MouseButton::Right};
+  const Report up{EventType::MouseWheel, MouseButton::None, 1};
+  const Report down{EventType::MouseWheel, MouseButton::None, -1};
+  struct Case {
+    const char* bytes;
+    std::vector<Report> events;
+  };
+  const Case cases[] = {
+      {"\x1B[<0;10;5M", {left}},
+      {"\x1B[<1;1;1M", {middle}},
+      {"\x1B[<2;80;25M", {right}},
+      {"\x1B[<64;3;3M", {up}},
+      {"\x1B[<65;3;3M", {down}},
+      {"\x1B[<66;3;3M", {}},                    // sideways wheel
+      {"\x1B[<0;10;5m", {}},                    // a release
+      {"\x1B[<32;10;5M", {}},                   // motion with a button held
+      {"\x1B[<16;2;2M", {left}},                // with Ctrl
+      {"\x1B[<0;9999999;9999999M", {left}},     // a huge window
+      {"\x1B[<0;1M", {}},                       // a report cut short
+      {"\x1B[M !!", {left}},                    // the X10 form
+      {"\x1B[Ma!!", {down}},
+      {"\x1B[M#!!", {}},                        // X10 release
+      {"\x1B[I", {{EventType::FocusGained}}},
+      {"\x1B[O", {{EventType::FocusLost}}},
+      {"\x1B[I\x1B[<0;1;1M\x1B[<0;1;1m", {{EventType::FocusGained}, left}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(reports(c.bytes), c.events) << c.bytes + 1;
+    EXPECT_EQ(reports(c.bytes, true), c.events) << "byte by byte: " << c.bytes + 1;
+  }
+}
+
+TEST(TerminalKeys, ReportsNeverTypeText) {
+  // A report interrupted by the wait for more bytes is dropped whole.
+  for (const char* bytes : {"\x1B[M", "\x1B[M ", "\x1B[<0;1", "\x1B[<"}) {
+    for (const Report& r : reports(bytes)) EXPECT_NE(r.type, EventType::Text) << bytes + 1;
+  }
+}
+
+}  // namespace
+}  // namespace platform

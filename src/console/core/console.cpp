@@ -107,6 +107,17 @@ void parseColourMap(const std::string& text, std::array<uint8_t, 16>& map) {
   }
 }
 
+// "MODO": a digit gives its low two bits ("0" 0, "1" 1, "2" 2, "3" acts as 1);
+// "S" (sim) plain chords. Anything else, "N" (não) above all, leaves chord
+// typing off: taking the low bits of a letter would turn it on for "N".
+int brailleModeSetting(const std::string& value) {
+  if (value.empty()) return 0;
+  const uint8_t first = static_cast<uint8_t>(value[0]);
+  if (first >= '0' && first <= '9') return first & 3;
+  if (first == 'S' || first == 's') return 1;
+  return 0;
+}
+
 int colourSetting(const std::string& text, int fallback) {
   int value;
   if (parseWholeNumber(text, value) && value <= 15) return value;
@@ -129,9 +140,7 @@ platform::FrontendOptions readConsoleSettings(ConsoleState& s) {
   const int background = colourSetting(consoleSetting(file, "VIDEO", "CORFUNDO", "0"), 0);
   const int foreground = colourSetting(consoleSetting(file, "VIDEO", "CORLETRA", "15"), 15);
   s.textAttr = static_cast<uint8_t>(background * 16 + foreground);
-  // The low two bits of the first character: "0" 0, "1" 1, "2" 2, "3" 3 (acts as 1).
-  const std::string mode = consoleSetting(file, "BRAILLE", "MODO", "0");
-  s.brailleKeyboardMode = mode.empty() ? 0 : (static_cast<uint8_t>(mode[0]) & 3);
+  s.brailleKeyboardMode = brailleModeSetting(consoleSetting(file, "BRAILLE", "MODO", "0"));
 
   platform::FrontendOptions options;
   options.fontFace = consoleSetting(file, "VIDEO", "FONTE", "Lucida Console");
@@ -470,6 +479,9 @@ void setConsoleCreatedHook(std::function<void()> hook) {
 
 void setChordKeyHook(ChordKeyHook hook) { state().chordKeyHook = std::move(hook); }
 void setBrailleModeHook(BrailleModeHook hook) { state().brailleModeHook = std::move(hook); }
+void setBrailleModeRefusedHook(std::function<void()> hook) {
+  state().brailleModeRefusedHook = std::move(hook);
+}
 void setMouseHook(MouseHook hook) { state().mouseHook = std::move(hook); }
 void setOutputChangedHook(std::function<void()> hook) { state().outputChangedHook = std::move(hook); }
 void setIdleHook(std::function<void()> hook) { state().idleHook = std::move(hook); }
@@ -482,6 +494,12 @@ void setBrailleKeyboardMode(int mode) {
   ConsoleState& s = state();
   if (mode > 2) mode = 1;
   if (mode < 0) mode = 0;
+  if (mode != 0 && s.frontend && !s.frontend->seesKeyReleases()) {
+    // The mode could never type a thing here: it stays off, and the user is
+    // told why at the next wait for a key.
+    s.brailleModeRefused = true;
+    return;
+  }
   const int old = s.brailleKeyboardMode;
   s.brailleKeyboardMode = mode;
   if (s.brailleModeHook) s.brailleModeHook(old, mode);

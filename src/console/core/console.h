@@ -175,11 +175,19 @@ void postBrailleKeyMessage(uint32_t first, uint32_t second);
 using ChordKeyHook = std::function<bool(const platform::FrontendEvent& event)>;
 void setChordKeyHook(ChordKeyHook hook);
 // Mode 0…2 (higher values become 1); Ctrl+Alt+F11 sets mode + 1, Ctrl+Alt+F12
-// sets 0. The mode hook is told of every change (tones, chord state).
+// sets 0 (also with Shift: a desktop keeps Ctrl+Alt+F11 and F12 for itself).
+// The mode hook is told of every change (tones, chord state).
+//
+// Chords are made of key releases, which a terminal never reports: on a
+// front-end without them a mode other than 0 is refused (the mode stays 0)
+// and the refusal hook is called the next time the program waits for a key,
+// so that the user hears why (a mode asked for by the settings is refused
+// when the console is created and heard at the first question).
 int brailleKeyboardMode();
 void setBrailleKeyboardMode(int mode);
 using BrailleModeHook = std::function<void(int oldMode, int newMode)>;
 void setBrailleModeHook(BrailleModeHook hook);
+void setBrailleModeRefusedHook(std::function<void()> hook);
 
 // Mouse buttons, wheel and focus events (mouse keys); true when taken.
 using MouseHook = std::function<bool(const platform::FrontendEvent& event)>;

@@ -60,10 +60,22 @@ const ExtendedKey* findExtended(KeyId key) {
 bool isAsciiLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // A character typed (by text input or by a key that makes a control
-// character). Blanks and letters belong to chord typing while it is on.
+// character). While chord typing is on, the blank or letter that a key press
+// types belongs to the chord (the key's release makes its character); text
+// that came without such a key (pasted, composed, scripted) is typed as it
+// is, so that nothing is dropped without a sound.
 void typedCharacter(ConsoleState& s, uint8_t c) {
-  if (s.brailleKeyboardMode != 0 && (c == ' ' || isAsciiLetter(c))) return;
+  if (s.brailleKeyboardMode != 0 && s.chordTextPending && (c == ' ' || isAsciiLetter(c))) {
+    s.chordTextPending = false;
+    return;
+  }
   detail::queueKey(c);
+}
+
+// The key's text, if it types one, belongs to chord typing.
+bool typesChordText(const ConsoleState& s, const FrontendEvent& e) {
+  if (s.brailleKeyboardMode == 0 || (e.mods & (platform::kModCtrl | platform::kModAlt))) return false;
+  return platform::isLetterKey(e.key) || e.key == KeyId::Space;
 }
 
 // The control character a key makes on its own (0: none). Keys held with Alt
@@ -111,11 +123,18 @@ void keyDown(ConsoleState& s, const FrontendEvent& e) {
   // program, except Alt+Left and Alt+Right and those with Ctrl.
   if (alt && !ctrl && s.breakEndsProgram && e.key != KeyId::Left && e.key != KeyId::Right) return;
   if (alt) {
+    // The switches of chord typing are taken whole: queued as Ctrl+F11 or
+    // Ctrl+F12 as well, they would be answered as a wrong key and cut the
+    // words that say why a switch was refused.
     if (ctrl && e.key == KeyId::F12) {
       setBrailleKeyboardMode(0);
-    } else if (ctrl && e.key == KeyId::F11) {
+      return;
+    }
+    if (ctrl && e.key == KeyId::F11) {
       setBrailleKeyboardMode(s.brailleKeyboardMode + 1);
-    } else if (platform::isLetterKey(e.key)) {
+      return;
+    }
+    if (platform::isLetterKey(e.key)) {
       detail::queueExtendedKey(kLetterScanCodes[platform::letterIndex(e.key)]);
     } else if (platform::isDigitKey(e.key)) {
       detail::queueExtendedKey(altDigitCode(platform::digitValue(e.key)));
@@ -161,10 +180,12 @@ void handleEvent(const FrontendEvent& e) {
     case EventType::KeyDown:
       s.currentMods = e.mods;
       ++g_keyPresses;
+      s.chordTextPending = typesChordText(s, e);
       keyDown(s, e);
       break;
     case EventType::KeyUp:
       s.currentMods = e.mods;
+      s.chordTextPending = false;
       if (s.brailleKeyboardMode != 0 && s.chordKeyHook) s.chordKeyHook(e);
       break;
     case EventType::Text: {
@@ -263,6 +284,22 @@ bool deliverNoticesOf(ConsoleState& s) {
   return any;
 }
 
+void endKeyWait(ConsoleState& s) {
+  if (!s.waitingForKey) return;
+  s.waitingForKey = false;
+  if (s.frontend) s.frontend->keyWait(false, s.cursorX, s.cursorY);
+}
+
+// A refused chord typing mode is told here, outside of event handling and
+// after whatever the program said before its question.
+void tellRefusedBrailleMode(ConsoleState& s) {
+  if (!s.brailleModeRefused || !s.brailleModeRefusedHook) return;
+  s.brailleModeRefused = false;
+  endKeyWait(s);
+  const std::function<void()> hook = s.brailleModeRefusedHook;
+  hook();
+}
+
 }  // namespace
 
 bool deliverNotices() { return deliverNoticesOf(state()); }
@@ -271,27 +308,28 @@ uint8_t readKey() {
   ensureConsole();
   ConsoleState& s = state();
   if (s.keyCount == 0) deliverNoticesOf(s);
-  if (s.keyCount == 0) {
-    s.waitingForKey = true;
-    if (s.frontend) s.frontend->keyWait(true, s.cursorX, s.cursorY);
-    while (s.keyCount == 0) {
-      // No key can ever come: the program ends as a window close would, so
-      // that a run never hangs.
-      if (!s.frontend || s.frontend->inputExhausted()) detail::endProgramByClose();
-      // Bounded, so that the idle hook runs regularly even without events.
-      const uint64_t pressesBefore = g_keyPresses;
-      detail::pumpEvents(100);
-      // A key that makes no byte (Ctrl+1, a modifier alone), or a notice
-      // just handed over, leaves the program waiting: the wait starts anew
-      // for the front-end, so that one that types a key per wait (a script)
-      // goes on with the next.
-      const bool noticed = s.keyCount == 0 && deliverNoticesOf(s);
-      if (s.keyCount == 0 && (g_keyPresses != pressesBefore || noticed) && s.frontend)
-        s.frontend->keyWait(true, s.cursorX, s.cursorY);
+  for (;;) {
+    tellRefusedBrailleMode(s);
+    if (s.keyCount > 0) break;
+    if (!s.waitingForKey) {
+      s.waitingForKey = true;
+      if (s.frontend) s.frontend->keyWait(true, s.cursorX, s.cursorY);
     }
-    s.waitingForKey = false;
-    if (s.frontend) s.frontend->keyWait(false, s.cursorX, s.cursorY);
+    // No key can ever come: the program ends as a window close would, so
+    // that a run never hangs.
+    if (!s.frontend || s.frontend->inputExhausted()) detail::endProgramByClose();
+    // Bounded, so that the idle hook runs regularly even without events.
+    const uint64_t pressesBefore = g_keyPresses;
+    detail::pumpEvents(100);
+    // A key that makes no byte (Ctrl+1, a modifier alone, a chord key still
+    // held), or a notice just handed over, leaves the program waiting: the
+    // wait starts anew for the front-end, so that one that types a key per
+    // wait (a script) goes on with the next.
+    const bool noticed = s.keyCount == 0 && deliverNoticesOf(s);
+    if (s.keyCount == 0 && (g_keyPresses != pressesBefore || noticed) && s.waitingForKey && s.frontend)
+      s.frontend->keyWait(true, s.cursorX, s.cursorY);
   }
+  endKeyWait(s);
   const uint8_t byte = s.keyBuffer[0];
   s.lastReadMods = s.keyMods[0];
   for (int i = 1; i < s.keyCount; ++i) {

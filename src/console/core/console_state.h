@@ -40,6 +40,8 @@ struct ConsoleState {
   bool closeEnabled = true;
   bool brailleOutput = false;
   int brailleKeyboardMode = 0;
+  bool brailleModeRefused = false;  // to be told at the next wait for a key
+  bool chordTextPending = false;    // a letter or blank key's text belongs to a chord
   std::string title;
 
   std::unique_ptr<platform::Frontend> frontend;
@@ -51,6 +53,7 @@ struct ConsoleState {
   BrailleKeyHook brailleKeyHook;
   ChordKeyHook chordKeyHook;
   BrailleModeHook brailleModeHook;
+  std::function<void()> brailleModeRefusedHook;
   MouseHook mouseHook;
   std::function<void()> outputChangedHook;
   std::function<void()> idleHook;
