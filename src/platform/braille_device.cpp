@@ -195,6 +195,11 @@ struct BrailleDevice::Impl {
 
   brlapi_handle_t* handle() { return reinterpret_cast<brlapi_handle_t*>(handleMemory.data()); }
 
+  // Connects; takes the display (tty mode) only when it has cells, since
+  // brltty keeps the buffers of a client that took the display at the size
+  // the display had then, and damages its memory when that client writes
+  // after the size changed (brltty 6.5 dies of it). A change of size is
+  // therefore met with a fresh connection (see refreshSize).
   bool connect() {
     handleMemory.assign(lib.getHandleSize(), 0);
     // Settings from the environment: BRLAPI_HOST and BRLAPI_AUTH.
@@ -204,25 +209,31 @@ struct BrailleDevice::Impl {
       return false;
     }
     lib.setExceptionHandler(handle(), &ignoreException);
-    // The display as the program's own, whichever terminal it runs in.
-    if (lib.enterTtyModeWithPath(handle(), nullptr, 0, nullptr) < 0) {
+    unsigned x = 0, y = 0;
+    if (lib.getDisplaySize(handle(), &x, &y) < 0) {
       disconnect();
       return false;
     }
-    if (lib.setParameter) {
-      // Dots as dots: the program translates them with its own tables.
-      const brlapi_param_retainDots_t on = 1;
-      lib.setParameter(handle(), BRLAPI_PARAM_RETAIN_DOTS, 0, BRLAPI_PARAMF_LOCAL, &on, sizeof on);
+    const int n = brailleCellsForSize(x, y);
+    if (n > 0) {
+      // The display as the program's own, whichever terminal it runs in.
+      if (lib.enterTtyModeWithPath(handle(), nullptr, 0, nullptr) < 0) {
+        disconnect();
+        return false;
+      }
+      if (lib.setParameter) {
+        // Dots as dots: the program translates them with its own tables.
+        const brlapi_param_retainDots_t on = 1;
+        lib.setParameter(handle(), BRLAPI_PARAM_RETAIN_DOTS, 0, BRLAPI_PARAMF_LOCAL, &on, sizeof on);
+      }
+      connections.fetch_add(1);
     }
     written.clear();
-    connections.fetch_add(1);
+    cells.store(n);
     connected.store(true);
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      dirty = true;  // show the latest row on the new connection
-    }
-    refreshSize();
-    return fd >= 0;
+    std::lock_guard<std::mutex> guard(lock);
+    dirty = true;  // show the latest row on the new connection
+    return true;
   }
 
   void disconnect() {
@@ -238,12 +249,9 @@ struct BrailleDevice::Impl {
       disconnect();
       return;
     }
-    const int n = brailleCellsForSize(x, y);
-    if (n != cells.load()) {
-      cells.store(n);
-      std::lock_guard<std::mutex> guard(lock);
-      dirty = true;
-    }
+    if (brailleCellsForSize(x, y) == cells.load()) return;
+    disconnect();
+    connect();
   }
 
   // Writes the latest dots when they differ from what the display shows.

@@ -17,9 +17,11 @@
 // tries again every second, showing the latest cells as soon as it is back.
 //
 // Display size: the cells are columns x rows as BrlAPI reports them. A
-// display of 0 cells (brltty without a display yet) shows nothing until a
-// size arrives; the size is asked again every second and after every key. A
-// size above kMaxBrailleCells is taken as no display.
+// display of 0 cells (brltty without a display yet) is not taken and shows
+// nothing until a size arrives; the size is asked again every second and
+// after every key, and a new size is met with a fresh connection (brltty
+// keeps a client's buffers at the size the display had when it was taken).
+// A size above kMaxBrailleCells is taken as no display.
 //
 // Key events delivered to the sink (on the display's thread):
 //   type 1 (kBrailleKeyEvent), codes above 255: key bits pressed, code >> 8 =

@@ -125,11 +125,10 @@ bool eventually(F done, int ms) {
 
 TEST(BrailleDevice, ShowsDotsReadsKeysAndReconnectsAfterARestart) {
   if (!ondaria::test::brlttyAvailable()) GTEST_SKIP() << "brltty is not installed";
-  ondaria::test::FakeBrailleDisplay display(0);
+  ondaria::test::FakeBrailleDisplay display(40);
   ondaria::test::BrlttyPeer brltty;
   ASSERT_TRUE(brltty.start(display.port())) << ondaria::test::readWholeFile(brltty.logFile());
   ASSERT_TRUE(display.waitConnected(15000));
-  ASSERT_TRUE(display.announce(40));
 
   ondaria::test::ScopedEnv env;
   env.set("BRLAPI_HOST", brltty.apiHost());
@@ -142,7 +141,8 @@ TEST(BrailleDevice, ShowsDotsReadsKeysAndReconnectsAfterARestart) {
   });
   ASSERT_NE(device, nullptr);
   device->waitForFirstAttempt(5000);
-  ASSERT_TRUE(eventually([&] { return device->cellCount() == 40; }, 15000)) << device->cellCount();
+  ASSERT_TRUE(eventually([&] { return device->cellCount() == 40; }, 20000))
+      << device->cellCount() << " cells; brltty: " << ondaria::test::readWholeFile(brltty.logFile());
 
   // A longer row is cut to the display, a shorter one padded with blanks.
   std::vector<uint8_t> row(50, 0x3F);
@@ -180,7 +180,6 @@ TEST(BrailleDevice, ShowsDotsReadsKeysAndReconnectsAfterARestart) {
   device->show({0x2A});
   ASSERT_TRUE(brltty.start(display.port())) << ondaria::test::readWholeFile(brltty.logFile());
   ASSERT_TRUE(eventually([&] { return display.connections() == 2; }, 15000));
-  ASSERT_TRUE(display.announce(40));
   ASSERT_TRUE(eventually([&] { return device->connections() == 2 && device->cellCount() == 40; }, 20000));
   ASSERT_TRUE(display.waitForCells([](const auto& cells) { return !cells.empty() && cells[0] == 0x2A; },
                                    10000));

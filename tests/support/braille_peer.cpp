@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 // BrlAPI's TCP ports: 4101 + the number after the colon of its host.
 constexpr int kBrlapiBasePort = 4101;
+// From a driver's connection to the display's size (see the header).
+constexpr auto kAnnounceDelay = std::chrono::seconds(1);
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -82,12 +84,18 @@ FakeBrailleDisplay::~FakeBrailleDisplay() {
 
 void FakeBrailleDisplay::serve() {
   std::string pending;
+  Clock::time_point connectedAt{};
   for (;;) {
     int client;
     {
       std::lock_guard<std::mutex> guard(lock_);
       if (stopping_) break;
       client = clientFd_;
+      if (client >= 0 && !announced_ && cells_ > 0 && Clock::now() - connectedAt >= kAnnounceDelay) {
+        announced_ = true;
+        const std::string line = "cells " + std::to_string(cells_) + "\n";
+        (void)!::write(client, line.data(), line.size());
+      }
     }
     pollfd fds[2] = {{listenFd_, POLLIN, 0}, {client, POLLIN, 0}};
     if (poll(fds, 2, 50) <= 0) continue;
@@ -99,10 +107,8 @@ void FakeBrailleDisplay::serve() {
         clientFd_ = fd;
         ++connections_;
         pending.clear();
-        if (cells_ > 0) {
-          const std::string line = "cells " + std::to_string(cells_) + "\n";
-          (void)!::write(fd, line.data(), line.size());
-        }
+        connectedAt = Clock::now();
+        announced_ = false;
         changed_.notify_all();
       }
     }
@@ -146,15 +152,18 @@ int FakeBrailleDisplay::connections() {
 
 bool FakeBrailleDisplay::send(const std::string& line) {
   std::lock_guard<std::mutex> guard(lock_);
+  const Clock::time_point due = lastSend_ + std::chrono::milliseconds(kKeyIntervalMs);
+  if (Clock::now() < due) std::this_thread::sleep_until(due);
+  lastSend_ = Clock::now();
   if (clientFd_ < 0) return false;
   const std::string out = line + "\n";
   return ::write(clientFd_, out.data(), out.size()) == static_cast<ssize_t>(out.size());
 }
 
 bool FakeBrailleDisplay::waitForCells(const std::function<bool(const Cells&)>& match, int timeoutMs,
-                                      Cells* shown) {
+                                      Cells* shown, size_t from) {
   std::unique_lock<std::mutex> guard(lock_);
-  size_t seen = 0;
+  size_t seen = from;
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     for (; seen < rows_.size(); ++seen) {
@@ -203,8 +212,6 @@ bool BrlttyPeer::start(int displayPort) {
       "-A", "auth=none,host=" + apiHost_,
   };
   if (!program_.start(argv, logFile_)) return false;
-  // The API must be up before the display announces its cells, or brltty's
-  // server may miss the display's size.
   return waitUntil(
       [&] {
         const std::string log = readWholeFile(logFile_);

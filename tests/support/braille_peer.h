@@ -9,11 +9,13 @@
 //   test::FakeBrailleDisplay display(40);
 //   test::BrlttyPeer brltty;
 //   ASSERT_TRUE(brltty.start(display.port()));
+//   ASSERT_TRUE(display.waitConnected(15000));
 //   ... BRLAPI_HOST=brltty.apiHost() ...
 //   display.waitForCells([](const std::vector<uint8_t>& cells) { ... }, 15000);
 //   display.send("LnDn");
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -33,10 +35,9 @@ class FakeBrailleDisplay {
  public:
   using Cells = std::vector<uint8_t>;  // dot patterns, bit 0 = dot 1
 
-  // Listens at once; announces `cells` to each driver that connects (0:
-  // nothing until `announce`; brltty's API server may miss the size of a
-  // display that announces itself before the server is up, so tests announce
-  // once BrlttyPeer::start has returned).
+  // Listens at once; announces `cells` to each driver that connects, one
+  // second after it connected: brltty 6.5 can damage its own memory (and
+  // die) when the size comes in the same moment as the connection.
   explicit FakeBrailleDisplay(int cells);
   ~FakeBrailleDisplay();
   FakeBrailleDisplay(const FakeBrailleDisplay&) = delete;
@@ -46,14 +47,17 @@ class FakeBrailleDisplay {
   // Waits until brltty's driver is connected.
   bool waitConnected(int timeoutMs);
   int connections();
-  // Sends one command line of the protocol (the line end is added).
+  // Sends one command line of the protocol (the line end is added), at least
+  // kKeyIntervalMs after the one before: brltty's virtual driver takes one
+  // command per read, and loses lines that arrive together.
   bool send(const std::string& line);
-  // Announces a cell count now ("cells N").
-  bool announce(int cells) { return send("cells " + std::to_string(cells)); }
+  static constexpr int kKeyIntervalMs = 250;
 
-  // Waits for a row shown by brltty for which `match` is true; the row is
-  // stored in *shown when given.
-  bool waitForCells(const std::function<bool(const Cells&)>& match, int timeoutMs, Cells* shown = nullptr);
+  // Waits for a row shown by brltty for which `match` is true, looking at the
+  // rows from index `from` on (rows().size() at some moment: rows shown after
+  // it); the row is stored in *shown when given.
+  bool waitForCells(const std::function<bool(const Cells&)>& match, int timeoutMs, Cells* shown = nullptr,
+                    size_t from = 0);
   // Every row shown so far, oldest first.
   std::vector<Cells> rows();
 
@@ -67,6 +71,8 @@ class FakeBrailleDisplay {
   std::mutex lock_;
   std::condition_variable changed_;
   int clientFd_ = -1;
+  bool announced_ = false;
+  std::chrono::steady_clock::time_point lastSend_{};
   int connections_ = 0;
   bool stopping_ = false;
   std::vector<Cells> rows_;
