@@ -11,7 +11,7 @@ using platform::FrontendEvent;
 using platform::KeyId;
 
 const std::string_view kChordTypingNeedsWindow =
-    "A digita\xE7\xE3o braille pelo teclado precisa da janela gr\xE1" "fica; aqui ela continua desligada.";
+    "Digita\xE7\xE3o braille em acordes s\xF3 funciona na janela gr\xE1" "fica; continua desligada.";
 
 namespace {
 
