@@ -253,14 +253,5 @@ TEST_F(BrailleKeyboard, TheWindowsKeyPressesAndReleasesMakeChords) {
   EXPECT_EQ(typed(), "b \r");
 }
 
-TEST(MouseKeysOff, EventsGoToTheDefaultHandling) {
-  MouseKeys mouse;
-  mouse.setEnabled(false);
-  FrontendEvent click;
-  click.type = EventType::MouseButton;
-  click.button = platform::MouseButton::Left;
-  EXPECT_FALSE(mouse.event(click));
-}
-
 }  // namespace
 }  // namespace ondaria
