@@ -90,9 +90,9 @@ void displayLatency() {
     std::printf("display latency: brltty is not installed\n");
     return;
   }
-  ondaria::test::FakeBrailleDisplay display(0);
+  ondaria::test::FakeBrailleDisplay display(40);
   ondaria::test::BrlttyPeer brltty;
-  if (!brltty.start(display.port()) || !display.waitConnected(15000) || !display.announce(40)) {
+  if (!brltty.start(display.port()) || !display.waitConnected(15000)) {
     std::printf("display latency: brltty did not start\n");
     return;
   }

@@ -58,17 +58,7 @@ FakeBrailleDisplay::Cells parseBrailleLine(const std::string& line) {
 }
 
 FakeBrailleDisplay::FakeBrailleDisplay(int cells) : cells_(cells) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listenFd_, 4) == 0) {
-    socklen_t len = sizeof a;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
+  listenFd_ = listenOnLoopback(4, port_);
   thread_ = std::thread([this] { serve(); });
 }
 

@@ -168,18 +168,7 @@ LocalServer::LocalServer(Handler handler, const TlsServerFiles* tls)
       SSL_CTX_free(ctx);
     }
   }
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(listener_, 16);
-  socklen_t len = sizeof addr;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  listener_ = listenOnLoopback(16, port_);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -334,5 +323,21 @@ TestCertificates::TestCertificates() {
 }
 
 TestCertificates::~TestCertificates() { removeTree(dir_); }
+
+int listenOnLoopback(int backlog, int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd, backlog) == 0) {
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+  }
+  return fd;
+}
 
 }  // namespace ondaria::test

@@ -124,4 +124,8 @@ int runProgram(const std::vector<std::string>& argv, bool quiet = true,
 std::string makeTempFolder(const std::string& prefix);
 void removeTree(const std::string& path);
 
+// A TCP socket listening on 127.0.0.1 at a port the system chose (`port`,
+// 0 when it could not listen).
+int listenOnLoopback(int backlog, int& port);
+
 }  // namespace ondaria::test

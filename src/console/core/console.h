@@ -175,8 +175,9 @@ void postBrailleKeyMessage(uint32_t first, uint32_t second);
 using ChordKeyHook = std::function<bool(const platform::FrontendEvent& event)>;
 void setChordKeyHook(ChordKeyHook hook);
 // Mode 0…2 (higher values become 1); Ctrl+Alt+F11 sets mode + 1, Ctrl+Alt+F12
-// sets 0 (also with Shift: a desktop keeps Ctrl+Alt+F11 and F12 for itself).
-// The mode hook is told of every change (tones, chord state).
+// sets 0 (also with Shift: a desktop keeps Ctrl+Alt+F11 and F12 for itself);
+// these switches queue no key byte. The mode hook is told of every change
+// (tones, chord state).
 //
 // Chords are made of key releases, which a terminal never reports: on a
 // front-end without them a mode other than 0 is refused (the mode stays 0)

@@ -314,6 +314,7 @@ uint8_t readKey() {
     if (!s.waitingForKey) {
       s.waitingForKey = true;
       if (s.frontend) s.frontend->keyWait(true, s.cursorX, s.cursorY);
+      continue;  // the front-end may have queued keys as the wait began
     }
     // No key can ever come: the program ends as a window close would, so
     // that a run never hangs.
