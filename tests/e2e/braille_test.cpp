@@ -14,13 +14,6 @@
 namespace ondaria::test {
 namespace {
 
-int countKind(const ProgramResult& r, const std::string& kind, const std::string& text) {
-  int n = 0;
-  for (const SpeechLine& line : r.speech)
-    if (line.kind == kind && line.text == text) ++n;
-  return n;
-}
-
 std::vector<std::string> tones(const ProgramResult& r) {
   std::vector<std::string> out;
   for (const SpeechLine& line : r.speech)
@@ -36,40 +29,38 @@ std::string chord(const std::string& keys) {
   return out;
 }
 
-TEST(ChordTypingRun, ChordsTypeIntoTheProgramAfterCtrlAltF11) {
-  ProgramRun program;
-  // t (dots 2-3-4-5) is the option "testar", then "ab" in its field.
-  // The switch types no key, so the chord after it is let through at once.
-  const std::string script = "key ctrl+alt+F11\nnow\n" + chord("dsjk") + "wait Digite a URL\n" + chord("f") +
-                             chord("fd") + "wait ab\nkey Esc\nkey ctrl+alt+F12\nnow\nkey Esc\n";
-  const ProgramResult r = program.run(script);
-  ASSERT_FALSE(r.timedOut) << r.stderrText;
-  EXPECT_EQ(r.exitStatus, 0) << r.stderrText;
-  EXPECT_EQ(tones(r), (std::vector<std::string>{"800", "1600", "100"}));
-  EXPECT_EQ(countKind(r, "char", "a"), 1);
-  EXPECT_EQ(countKind(r, "char", "b"), 1);
-  EXPECT_TRUE(r.heard("text", "Desistiu")) << r.screen;
+// Chord typing turned on by MODO of the settings (its tones sound at
+// start-up; "N", não, leaves it off) or by Ctrl+Alt+F11, and off again by
+// Ctrl+Alt+F12. "b" is typed into the address field of the option t (dots
+// 2-3-4-5) by the chord f d. A switch types no key, so the line after it is
+// let through at once ("now").
+TEST(ChordTypingRun, ModesOfTheSettingsAndTheSwitches) {
+  struct Case {
+    const char* modo;
+    std::vector<std::string> tones;
+    std::string script;  // "b" typed into the address field, or not
+    int bHeard;
+  };
+  const Case cases[] = {
+      {"2", {"800", "400"}, "key Esc\n", 0},
+      {"S", {"800", "1600"}, chord("dsjk") + chord("fd") + "key Esc\nkey Esc\n", 1},
+      {"N", {}, "key t\ntext b\nkey Esc\nkey Esc\n", 1},
+      {"0", {"800", "1600", "100"},
+       "key ctrl+alt+F11\nnow\n" + chord("dsjk") + chord("fd") + "key Esc\nkey ctrl+alt+F12\nnow\nkey Esc\n", 1},
+  };
+  for (const Case& c : cases) {
+    ProgramRun program;
+    program.writeSettings(std::string("[BRAILLE]\nMODO=") + c.modo + "\n");
+    const ProgramResult r = program.run(c.script);
+    ASSERT_FALSE(r.timedOut) << r.stderrText;
+    EXPECT_EQ(tones(r), c.tones) << c.modo;
+    EXPECT_EQ(r.countHeard("char", "b"), c.bHeard) << c.modo;
+    EXPECT_EQ(r.exitStatus, 0) << c.modo << r.stderrText;
+  }
 }
 
-TEST(ChordTypingRun, ModeTwoFromTheSettingsSoundsAtStartUp) {
-  ProgramRun program;
-  program.writeSettings("[BRAILLE]\nMODO=2\n");
-  const ProgramResult r = program.run("key Esc\n");
-  ASSERT_FALSE(r.timedOut) << r.stderrText;
-  EXPECT_EQ(tones(r), (std::vector<std::string>{"800", "400"}));
-}
-
-TEST(ChordTypingRun, ModoNMeansNo) {
-  ProgramRun program;
-  program.writeSettings("[BRAILLE]\nMODO=N\n");
-  const ProgramResult r = program.run("key t\nwait Digite a URL\ntext x\nkey Esc\nkey Esc\n");
-  ASSERT_FALSE(r.timedOut) << r.stderrText;
-  EXPECT_TRUE(tones(r).empty());
-  EXPECT_EQ(countKind(r, "char", "x"), 1);
-}
-
-// Cells of a braille text of a to z, blank and a few signs, as our cell table
-// has them; enough to recognise a row.
+// Cells of a braille text of a few letters and signs, as our cell table has
+// them; enough to recognise a row.
 std::vector<uint8_t> cellsOf(const std::string& braille) {
   std::vector<uint8_t> out;
   for (char c : braille) {
@@ -77,7 +68,8 @@ std::vector<uint8_t> cellsOf(const std::string& braille) {
       case ' ': out.push_back(0); break;
       case '{': out.push_back(8 | 32); break;
       case 'a': out.push_back(1); break;
-      case 'b': out.push_back(3); break;
+      case 'b': out.push_back(1 | 2); break;
+      case 'c': out.push_back(1 | 8); break;
       case 'd': out.push_back(1 | 8 | 16); break;
       case 'i': out.push_back(2 | 8); break;
       case 'n': out.push_back(1 | 4 | 8 | 16); break;
@@ -104,11 +96,13 @@ std::string describe(const std::vector<FakeBrailleDisplay::Cells>& rows) {
   return out;
 }
 
-bool startsWith(const FakeBrailleDisplay::Cells& cells, const std::vector<uint8_t>& prefix) {
-  return cells.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), cells.begin());
+auto startsWith(const std::string& braille) {
+  return [cells = cellsOf(braille)](const FakeBrailleDisplay::Cells& row) {
+    return row.size() >= cells.size() && std::equal(cells.begin(), cells.end(), row.begin());
+  };
 }
 
-TEST(BrailleDisplayRun, TheCursorRowIsShownAndTheDisplayTypes) {
+TEST(BrailleDisplayRun, TheCursorRowIsShownTheDisplayTypesAndBrlttyMayRestart) {
   if (!brlttyAvailable()) GTEST_SKIP() << "brltty is not installed";
   FakeBrailleDisplay display(40);
   BrlttyPeer brltty;
@@ -120,14 +114,13 @@ TEST(BrailleDisplayRun, TheCursorRowIsShownAndTheDisplayTypes) {
   program.setEnv("BRLAPI_AUTH", "none");
   // The script only ends the run; everything before comes from the display.
   std::future<ProgramResult> run = std::async(std::launch::async, [&] {
-    return program.run("wait Digite a URL\nwait ab\nkey Esc\nsleep 300\nkey Esc\n", {}, 90);
+    return program.run("wait Digite a URL\nwait abc\nkey Esc\nsleep 300\nkey Esc\n", {}, 120);
   });
 
   // The question of the main menu on the display, cut to its 40 cells:
   // "{ondaria - {que deseja? ".
   FakeBrailleDisplay::Cells shown;
-  ASSERT_TRUE(display.waitForCells([](const auto& cells) { return startsWith(cells, cellsOf("{ondaria -")); },
-                                   30000, &shown))
+  ASSERT_TRUE(display.waitForCells(startsWith("{ondaria -"), 30000, &shown))
       << display.rows().size() << " rows shown; brltty: " << readWholeFile(brltty.logFile());
   EXPECT_EQ(shown.size(), 40u);
   // Dots 2-3-4-5 on the display's keyboard: the option t, whose question
@@ -142,15 +135,22 @@ TEST(BrailleDisplayRun, TheCursorRowIsShownAndTheDisplayTypes) {
   before = display.rows().size();
   ASSERT_TRUE(display.send("PassDots 1"));
   ASSERT_TRUE(display.send("PassDots 3"));
-  EXPECT_TRUE(display.waitForCells([](const auto& cells) { return startsWith(cells, cellsOf("ab ")); }, 15000,
-                                   nullptr, before))
-      << describe(display.rows());
+  ASSERT_TRUE(display.waitForCells(startsWith("ab "), 15000, nullptr, before)) << describe(display.rows());
+
+  // brltty stops and comes back: the program goes on, shows its row on the
+  // new connection, and takes the display's keys again ("c", dots 1-4).
+  brltty.stop();
+  ASSERT_TRUE(brltty.start(display.port())) << readWholeFile(brltty.logFile());
+  ASSERT_TRUE(display.waitConnected(15000));
+  before = display.rows().size();
+  ASSERT_TRUE(display.waitForCells(startsWith("ab "), 30000, nullptr, before)) << describe(display.rows());
+  ASSERT_TRUE(display.send("PassDots 9"));
 
   const ProgramResult r = run.get();
   ASSERT_FALSE(r.timedOut) << r.stderrText;
   EXPECT_EQ(r.exitStatus, 0) << r.stderrText;
-  EXPECT_EQ(countKind(r, "char", "a"), 1);
-  EXPECT_EQ(countKind(r, "char", "b"), 1);
+  for (const char* letter : {"a", "b", "c"}) EXPECT_EQ(r.countHeard("char", letter), 1) << letter;
+  EXPECT_EQ(display.connections(), 2);
 }
 
 }  // namespace

@@ -102,58 +102,79 @@ TEST_F(TerminalFrontendTest, CursorShownWhileWaitingAndTerminalRestoredOnClose) 
   tcgetattr(slave, &raw);
   EXPECT_EQ(raw.c_lflag & ICANON, 0u);
   terminal->close();
-  EXPECT_NE(output().find("\x1B[?1049l"), std::string::npos);
+  const std::string off = output();
+  EXPECT_FALSE(terminal->seesKeyReleases());  // no chord typing here
+  // Alternate screen, mouse buttons, SGR reports and focus reports all off.
+  for (const char* mode : {"\x1B[?1049l", "\x1B[?1000l", "\x1B[?1006l", "\x1B[?1004l"})
+    EXPECT_NE(off.find(mode), std::string::npos) << mode + 1;
   termios after{};
   tcgetattr(slave, &after);
   EXPECT_NE(after.c_lflag & ICANON, 0u);
 }
 
-// A kill or a hang-up ends the program without its close: the terminal must
-// still be given back (main screen, cursor shown, line mode), for every
-// signal that ends a program from outside.
-TEST(TerminalSignals, FatalSignalsGiveTheTerminalBack) {
-  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
-    int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+// A child process that has taken the terminal of a pseudo-terminal, for the
+// signal tests; its output is read from `master`.
+struct TerminalChild {
+  int master = -1, slave = -1;
+  pid_t pid = -1;
+  std::string out;
+
+  TerminalChild() {
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return;
+    pid = fork();
+    if (pid == 0) {
       CellGrid grid;
       auto terminal = makeTerminalFrontend(slave, slave);
       terminal->open(grid, FrontendOptions{});
       terminal->flush();
       for (;;) pause();
     }
-    std::string out;
-    char buffer[4096];
-    // Wait until the child has taken the terminal, then end it.
-    while (out.find("\x1B[2J") == std::string::npos) {
-      pollfd p{master, POLLIN, 0};
-      ASSERT_GT(poll(&p, 1, 5000), 0) << "signal " << sig;
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      ASSERT_GT(n, 0);
-      out.append(buffer, static_cast<size_t>(n));
+  }
+  ~TerminalChild() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
     }
-    out.clear();
-    kill(child, sig);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig;
-    for (;;) {
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) break;
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) break;
-      out.append(buffer, static_cast<size_t>(n));
-    }
-    EXPECT_NE(out.find("\x1B[?1049l"), std::string::npos) << "signal " << sig;
-    EXPECT_NE(out.find("\x1B[?25h"), std::string::npos) << "signal " << sig;
-    EXPECT_NE(out.find("\x1B[?2004l"), std::string::npos) << "signal " << sig;
-    termios after{};
-    tcgetattr(slave, &after);
-    EXPECT_NE(after.c_lflag & ICANON, 0u) << "signal " << sig;
     close(master);
     close(slave);
+  }
+  // Reads until `text` has come (true) or nothing more comes for a while.
+  bool readUntil(const std::string& text, int quietMs = 2000) {
+    char buffer[4096];
+    while (out.find(text) == std::string::npos) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, quietMs) <= 0) return false;
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  bool lineMode() {
+    termios t{};
+    tcgetattr(slave, &t);
+    return (t.c_lflag & ICANON) != 0;
+  }
+};
+
+// A signal ends the program without its close: the terminal must still be
+// given back (main screen, cursor shown, mouse reports off, line mode) for
+// every signal that ends a program from outside.
+TEST(TerminalSignals, FatalSignalsGiveTheTerminalBack) {
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    TerminalChild child;
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(child.readUntil("\x1B[2J")) << "signal " << sig;  // the terminal is taken
+    child.out.clear();
+    kill(child.pid, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    child.pid = -1;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig;
+    child.readUntil("\x1B[?1049l", 200);
+    for (const char* mode : {"\x1B[?1049l", "\x1B[?25h", "\x1B[?2004l", "\x1B[?1000l", "\x1B[?1004l"})
+      EXPECT_NE(child.out.find(mode), std::string::npos) << "signal " << sig << " " << mode + 1;
+    EXPECT_TRUE(child.lineMode()) << "signal " << sig;
   }
 }
 
@@ -277,22 +298,6 @@ TEST_F(TerminalFrontendTest, CopiesAlsoReachTheTerminalsClipboard) {
   ASSERT_TRUE(terminal->setClipboardText("ol\xC3\xA1"));
   EXPECT_NE(output().find("\x1B]52;c;b2zDoQ==\x07"), std::string::npos);
   EXPECT_EQ(terminal->clipboardText(), "ol\xC3\xA1");
-}
-
-}  // namespace
-}  // namespace platform
-
-namespace platform {
-namespace {
-
-TEST_F(TerminalFrontendTest, MouseAndFocusReportingOnWhileOpenOffWhenClosed) {
-  terminal->flush();
-  output();
-  terminal->close();
-  const std::string off = output();
-  for (const char* mode : {"\x1B[?1000l", "\x1B[?1006l", "\x1B[?1004l"})
-    EXPECT_NE(off.find(mode), std::string::npos) << mode + 1;
-  EXPECT_FALSE(terminal->seesKeyReleases());
 }
 
 TEST_F(TerminalFrontendTest, AClickRightAfterTheFocusCameWithTheFocus) {

@@ -141,9 +141,14 @@ int FakeBrailleDisplay::connections() {
 }
 
 bool FakeBrailleDisplay::send(const std::string& line) {
+  Clock::time_point due;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    due = lastSend_ + std::chrono::milliseconds(kKeyIntervalMs);
+  }
+  // Outside the lock: rows shown meanwhile are still recorded.
+  std::this_thread::sleep_until(due);
   std::lock_guard<std::mutex> guard(lock_);
-  const Clock::time_point due = lastSend_ + std::chrono::milliseconds(kKeyIntervalMs);
-  if (Clock::now() < due) std::this_thread::sleep_until(due);
   lastSend_ = Clock::now();
   if (clientFd_ < 0) return false;
   const std::string out = line + "\n";
