@@ -1,7 +1,8 @@
 // Terminal key bytes: any bytes, in any pieces, become events without fault;
-// text events hold valid UTF-8 of printable characters; a paste is one event
-// of at most the paste limit; and once the input has ended (the waits timed
-// out) nothing stays held.
+// text events hold valid UTF-8 of printable characters; mouse and focus
+// reports are keys, buttons, single wheel steps or focus changes, never
+// text; a paste is one event of at most the paste limit; and once the input
+// has ended (the waits timed out) nothing stays held.
 #include <string>
 
 #include "fuzz_input.h"
@@ -22,8 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(platform::isValidUtf8(e.text));
         // Bytes taken as cp1252 grow at most threefold in UTF-8.
         FUZZ_CHECK(e.text.size() <= platform::TerminalKeyParser::kPasteLimit * 3);
+      } else if (e.type == platform::EventType::MouseWheel) {
+        FUZZ_CHECK(e.wheel == 1 || e.wheel == -1);
       } else {
-        FUZZ_CHECK(e.type == platform::EventType::KeyDown);
+        FUZZ_CHECK(e.type == platform::EventType::KeyDown || e.type == platform::EventType::MouseButton ||
+                   e.type == platform::EventType::FocusGained || e.type == platform::EventType::FocusLost);
       }
     }
   };

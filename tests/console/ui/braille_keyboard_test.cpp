@@ -150,7 +150,10 @@ TEST_F(BrailleKeyboard, WithoutKeyReleasesTheModeStaysOffAndTheUserHearsWhy) {
   EXPECT_EQ(brailleKeyboardMode(), 0);
   EXPECT_TRUE(tones.empty());
   const std::string message(kChordTypingNeedsWindow);
-  EXPECT_NE(spoken.find(message), std::string::npos) << spoken;
+  // Heard whole; the voice says punctuation as pauses, not as text.
+  for (const char* part : {"Digita\xE7\xE3o braille em acordes s\xF3 funciona na janela gr\xE1" "fica",
+                           "continua desligada"})
+    EXPECT_NE(spoken.find(part), std::string::npos) << spoken;
   // Written on a line of its own, below the question.
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&consoleGrid().chars[80]), message.size()), message);
 }
