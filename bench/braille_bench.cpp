@@ -5,10 +5,24 @@
 //     5 ms), and a key of the display until it is in the key queue (goal:
 //     under 5 ms). These run against brltty with its virtual driver and a fake
 //     display on 127.0.0.1 (the tests' peers), so the figures include
-//     brltty's own handling; the part that is ours is measured on its own:
+//     brltty's own handling. brltty reads its virtual driver's keys on a
+//     40 ms poll (a real display's port is watched, not polled), so a key's
+//     whole way waits 0-40 ms for that poll; the program's part of the way,
+//     from brltty's key message on the BrlAPI connection to the key queue, is
+//     timed by a relay on that connection. Also measured on their own:
 //     writing on the console until the dots are handed to the display's
 //     thread, and a posted key until it is read.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +88,99 @@ void translation() {
   std::printf("  (%zu cells made)\n", cells);
 }
 
+// A TCP relay on 127.0.0.1 between the program and brltty's BrlAPI port that
+// notes when each piece of brltty's answers passes through.
+class TimingRelay {
+ public:
+  explicit TimingRelay(int serverPort) : serverPort_(serverPort) {
+    // BrlAPI names a TCP port as an offset from 4101: take one at or above.
+    for (int tries = 0; tries < 50 && listenFd_ < 0; ++tries) {
+      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t len = sizeof a;
+      if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(fd, 4) == 0 &&
+          getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 && ntohs(a.sin_port) >= 4101) {
+        listenFd_ = fd;
+        port_ = ntohs(a.sin_port);
+      } else {
+        ::close(fd);
+      }
+    }
+    if (listenFd_ >= 0) thread_ = std::thread([this] { run(); });
+  }
+  ~TimingRelay() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listenFd_ >= 0) ::close(listenFd_);
+  }
+  // The BRLAPI_HOST that reaches brltty through the relay.
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_ - 4101); }
+  bool ok() const { return listenFd_ >= 0; }
+  // The first time brltty sent something after `since`, if it has.
+  bool firstAnswerAfter(Clock::time_point since, Clock::time_point& at) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Clock::time_point t : answers_)
+      if (t >= since) {
+        at = t;
+        return true;
+      }
+    return false;
+  }
+
+ private:
+  void run() {
+    int client = -1, server = -1;
+    while (!stop_) {
+      pollfd fds[3] = {{listenFd_, POLLIN, 0}, {client, POLLIN, 0}, {server, POLLIN, 0}};
+      if (poll(fds, 3, 50) <= 0) continue;
+      if (fds[0].revents & POLLIN) {
+        // A new connection of the program (it reconnects on a new size).
+        if (client >= 0) ::close(client), ::close(server);
+        client = accept(listenFd_, nullptr, nullptr);
+        server = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+        const int one = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+          ::close(client), ::close(server);
+          client = server = -1;
+        }
+        continue;
+      }
+      char buffer[4096];
+      for (int i = 1; i <= 2; ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n <= 0) {
+          ::close(client), ::close(server);
+          client = server = -1;
+          break;
+        }
+        if (i == 2) {
+          std::lock_guard<std::mutex> guard(lock_);
+          answers_.push_back(Clock::now());
+        }
+        if (write(i == 1 ? server : client, buffer, static_cast<size_t>(n)) != n) break;
+      }
+    }
+    if (client >= 0) ::close(client), ::close(server);
+  }
+
+  int serverPort_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex lock_;
+  std::vector<Clock::time_point> answers_;
+};
+
 // The console with the braille display driver, on the headless front-end.
 bool openConsoleWithDisplay() {
   ondaria::resetConsole();
@@ -96,7 +203,14 @@ void displayLatency() {
     std::printf("display latency: brltty did not start\n");
     return;
   }
-  setenv("BRLAPI_HOST", brltty.apiHost().c_str(), 1);
+  // brltty's API host is "127.0.0.1:N", TCP port 4101 + N.
+  const std::string api = brltty.apiHost();
+  TimingRelay relay(4101 + std::stoi(api.substr(api.rfind(':') + 1)));
+  if (!relay.ok()) {
+    std::printf("display latency: no port for the relay\n");
+    return;
+  }
+  setenv("BRLAPI_HOST", relay.host().c_str(), 1);
   setenv("BRLAPI_AUTH", "none", 1);
   if (!openConsoleWithDisplay()) {
     std::printf("display latency: no display reached\n");
@@ -131,7 +245,7 @@ void displayLatency() {
   printFigures("row written -> dots handed to the display", handOver);
 
   // A key of the display until the program reads it.
-  std::vector<double> keyLatency;
+  std::vector<double> keyLatency, keyFromBrltty;
   ondaria::delayMs(ondaria::test::FakeBrailleDisplay::kKeyIntervalMs);
   for (int i = 0; i < 60; ++i) {
     while (ondaria::keyPressed()) ondaria::readKey();
@@ -146,12 +260,19 @@ void displayLatency() {
         break;
       }
     }
-    if (got) keyLatency.push_back(microsecondsSince(start));
+    if (got) {
+      const Clock::time_point queued = Clock::now();
+      keyLatency.push_back(std::chrono::duration<double, std::micro>(queued - start).count());
+      Clock::time_point answered;
+      if (relay.firstAnswerAfter(start, answered))
+        keyFromBrltty.push_back(std::chrono::duration<double, std::micro>(queued - answered).count());
+    }
     // The fake display sends one key per interval (brltty's virtual driver
     // takes one command per read): wait it out here, not inside the timing.
     ondaria::delayMs(ondaria::test::FakeBrailleDisplay::kKeyIntervalMs + 10);
   }
-  if (!keyLatency.empty()) printFigures("display key -> key queue", keyLatency);
+  if (!keyLatency.empty()) printFigures("display key -> key queue (brltty's poll)", keyLatency);
+  if (!keyFromBrltty.empty()) printFigures("brltty's key message -> key queue", keyFromBrltty);
 
   // Our part of it: a key message posted by the display's thread until read.
   std::vector<double> posted;
