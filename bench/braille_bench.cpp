@@ -6,8 +6,8 @@
 //     under 5 ms). These run against brltty with its virtual driver and a fake
 //     display on 127.0.0.1 (the tests' peers), so the figures include
 //     brltty's own handling. brltty reads its virtual driver's keys on a
-//     40 ms poll (a real display's port is watched, not polled), so a key's
-//     whole way waits 0-40 ms for that poll; the program's part of the way,
+//     40 ms poll (seen as a 40 ms sawtooth when the key's moment is swept),
+//     so a key's whole way waits 0-40 ms for that poll; the program's part,
 //     from brltty's key message on the BrlAPI connection to the key queue, is
 //     timed by a relay on that connection. Also measured on their own:
 //     writing on the console until the dots are handed to the display's
