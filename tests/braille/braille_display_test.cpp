@@ -70,8 +70,9 @@ TEST(BrailleDisplayKeys, EventsBecomeKeys) {
       key = brailleKeyEvent(c.events[i].type, c.events[i].code);
       // A chord's presses (key bits, low byte 0) give nothing.
       const bool isPress = c.events[i].type == kKey && c.events[i].code > 255 && (c.events[i].code & 0xFF) == 0;
-      if (i + 1 < c.events.size() && isPress)
+      if (i + 1 < c.events.size() && isPress) {
         EXPECT_EQ(key.character + key.code, 0) << c.name << ", event " << i;
+      }
     }
     EXPECT_EQ(key.character, c.key.character) << c.name;
     EXPECT_EQ(key.code, c.key.code) << c.name;
