@@ -1,18 +1,26 @@
-// Plays the same local icecast2 MP3 mount (a 440 Hz tone at 128 kb/s fed by
-// ffmpeg) with the whole program and with other players, one after the other,
-// and prints side by side what each cost: CPU time (user + system), peak
-// resident memory, and the time from starting the program to the first
-// samples of the tone handed to the audio device.
+// Plays a 440 Hz tone from local servers with the whole program and with other
+// players, one after the other, and prints side by side what each cost.
+//
+//  - cost: the same icecast2 MP3 mount (128 kb/s, fed by ffmpeg) played for
+//    SECONDS: CPU time (user + system) and peak resident memory;
+//  - first audio: the time from starting the player to the first samples of
+//    the tone handed to the audio device, on three kinds of server: an
+//    icecast2 MP3 mount (which sends its 64 KB start burst at once), an
+//    icecast2 AAC mount, and an MP3 server without a start burst (it sends at
+//    playing speed from the first byte, as many relays and small servers do).
 //
 //   bench_playback_bench [SECONDS]      (default 60)
 //
-// Each player runs twice: for CPU and memory with SDL's dummy audio driver,
-// then briefly with the disk driver (paced like a sound card, writing what it
-// plays to a file), so the onset of the tone can be found in what it handed
-// over; the time is taken when that part of the file appeared. ondaria runs as `ondaria ADDRESS` with the headless front-end and
-// ends by ESC after SECONDS; the others get SIGTERM after SECONDS. mpv is
-// measured only when it is installed. Run it from a Release build
-// (scripts/build.sh bench): the program measured is the one beside it.
+// The cost runs use SDL's dummy audio driver; the first-audio runs the disk
+// driver (paced like a sound card, writing what it plays to a file), so the
+// onset of the tone can be found in what was handed over; the time is taken
+// when that part of the file appeared. The tone is recognised by its 440 Hz
+// component alone, so speech said over it does not hide it. ondaria runs as
+// `ondaria ADDRESS` with the headless front-end and the settings a user gets
+// on the first run (speech by the espeak-ng server), ending by ESC; the
+// others get SIGTERM. mpv is measured only when it is installed. Run it from
+// a Release build (scripts/build.sh bench): the program measured is the one
+// beside it.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -59,21 +67,24 @@ struct Figures {
   double firstAudioMs = -1;  // -1: the tone was never found
 };
 
-// The tone in one 10 ms window: a steady sine near 440 Hz at the feed's level
-// (amplitude 1/8). Speech and silence fail one test or the other.
-bool toneWindow(const std::vector<float>& s, size_t from, size_t n, int rate) {
-  double sum = 0;
-  int up = 0;
+// Amplitude of the 440 Hz component in one window (Goertzel): speech or
+// noise said over the tone changes it little, silence and speech alone give
+// next to nothing.
+double toneAmplitude(const std::vector<float>& s, size_t from, size_t n, int rate) {
+  const double w = 2 * M_PI * 440.0 / rate;
+  const double coeff = 2 * std::cos(w);
+  double q1 = 0, q2 = 0;
   for (size_t i = from; i < from + n; ++i) {
-    sum += s[i] * s[i];
-    if (i > from && s[i - 1] <= 0 && s[i] > 0) ++up;
+    const double q0 = coeff * q1 - q2 + s[i];
+    q2 = q1;
+    q1 = q0;
   }
-  const double rms = std::sqrt(sum / n);
-  const double expected = 440.0 * n / rate;
-  return rms > 0.04 && rms < 0.2 && std::abs(up - expected) <= 1.5;
+  const double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
+  return 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(n);
 }
 
-// Byte offset in the file where the tone starts (20 tone windows in a row), or -1.
+// Byte offset in the file where the tone starts (five 20 ms windows in a row
+// holding it at about the feed's level, amplitude 1/8), or -1.
 long long toneOnset(const std::string& path, const SampleFormat& f) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -90,11 +101,12 @@ long long toneOnset(const std::string& path, const SampleFormat& f) {
       left[i] = v / 32768.0f;
     }
   }
-  const size_t window = f.rate / 100;
+  const size_t window = f.rate / 50;
   int run = 0;
   for (size_t w = 0; (w + 1) * window <= left.size(); ++w) {
-    run = toneWindow(left, w * window, window, f.rate) ? run + 1 : 0;
-    if (run == 20) return static_cast<long long>((w - 19) * window * frameBytes);
+    const double a = toneAmplitude(left, w * window, window, f.rate);
+    run = (a > 0.08 && a < 0.2) ? run + 1 : 0;
+    if (run == 5) return static_cast<long long>((w - 4) * window * frameBytes);
   }
   return -1;
 }
@@ -207,30 +219,55 @@ std::string programDirectory() {
   return path.substr(0, path.rfind('/'));
 }
 
-void printRow(const char* name, const Figures& f) {
-  if (!f.ran) {
-    std::printf("%-22s %s\n", name, "not run");
-    return;
-  }
-  char first[32];
-  if (f.firstAudioMs >= 0) {
-    std::snprintf(first, sizeof first, "%.0f ms", f.firstAudioMs);
-  } else {
-    std::snprintf(first, sizeof first, "not found");
-  }
-  std::printf("%-22s %10.2f s %10.1f MiB %14s\n", name, f.cpuSeconds, f.peakMiB, first);
-}
-
 }  // namespace
+
+// An MP3 server without a start burst: each listener gets the tone at playing
+// speed (128 kb/s) from the first byte, in 100 ms steps.
+class PacedServer {
+ public:
+  explicit PacedServer(const std::string& audio)
+      : audio_(audio), server_([this](ondaria::test::ServerConnection& c) { serve(c); }) {}
+  std::string url() const { return server_.url("/ao-vivo"); }
+
+ private:
+  void serve(ondaria::test::ServerConnection& c) {
+    c.readRequest();
+    if (!c.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br: 128\r\n\r\n")) return;
+    size_t at = 0;
+    const auto start = Clock::now();
+    for (int step = 1;; ++step) {
+      const size_t upTo = static_cast<size_t>(step) * 1600;
+      std::string out;
+      while (at < upTo) {
+        const size_t take = std::min(upTo - at, audio_.size() - at % audio_.size());
+        out += audio_.substr(at % audio_.size(), take);
+        at += take;
+      }
+      if (!c.send(out)) return;
+      const auto due = start + std::chrono::milliseconds(100 * step);
+      while (Clock::now() < due) {
+        if (!c.pause(5)) return;
+      }
+    }
+  }
+  const std::string& audio_;
+  ondaria::test::LocalServer server_;
+};
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
   ondaria::test::IcecastServer icecast;
-  if (!icecast.start() || !icecast.feed("radio.mp3", "mp3")) {
+  if (!icecast.start() || !icecast.feed("radio.mp3", "mp3") || !icecast.feed("radio.aac", "aac")) {
     std::fprintf(stderr, "icecast2 could not be started: %s\n", icecast.error().c_str());
     return 1;
   }
-  const std::string address = icecast.url("radio.mp3");
+  ondaria::test::ToneFiles tones;
+  const std::string tone = ondaria::test::readWholeFile(tones.path("long.mp3"));
+  if (tone.empty()) {
+    std::fprintf(stderr, "ffmpeg could not make the tone\n");
+    return 1;
+  }
+  PacedServer paced(tone);
   const std::string work = ondaria::test::makeTempFolder("ondbench");
   const std::string audio = work + "/audio.raw";
 
@@ -238,42 +275,81 @@ int main(int argc, char** argv) {
   // as it is for a station that has been on the air for a while.
   std::this_thread::sleep_for(std::chrono::seconds(8));
 
-  // The program: its own (empty) settings folder, the headless front-end
-  // reading ESC after the playing time.
+  // The program: its own settings folder with the settings a user gets on the
+  // first run, the headless front-end reading ESC after the playing time.
+  ondaria::test::runProgram({"mkdir", "-p", work + "/config/lumare", work + "/system"});
+  ondaria::test::runProgram({"cp", programDirectory() + "/data/Lumare.ini", work + "/config/lumare/Lumare.ini"});
   std::map<std::string, std::string> ondariaEnv = {
       {"ONDARIA_FRONTEND", "headless"},
       {"XDG_CONFIG_HOME", work + "/config"},
       {"LUMARE_SYSTEM_DIR", work + "/system"},
   };
-  // Each player twice: for its cost with the dummy driver (no file written),
-  // then for the onset of the tone with the disk driver (a shorter run).
-  auto measure = [&](const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                     const SampleFormat& format, const std::string& endInput) {
-    Figures cost = runPlayer(argv, env, audio, format, seconds, endInput, false);
-    const Figures onset = runPlayer(argv, env, audio, format, kOnsetRunSeconds, endInput, true);
-    cost.firstAudioMs = onset.firstAudioMs;
-    return cost;
+  const SampleFormat ondariaFormat{true, 2, 48000}, ffplayFormat{false, 2, 44100};
+  auto ondariaArgs = [&](const std::string& address) {
+    return std::vector<std::string>{programDirectory() + "/ondaria", address};
   };
-  const Figures ours =
-      measure({programDirectory() + "/ondaria", address}, ondariaEnv, {true, 2, 48000}, "now\nkey Esc\n");
-  const Figures ffplay = measure({"ffplay", "-nodisp", "-loglevel", "error", address}, {}, {false, 2, 44100}, "");
+  auto ffplayArgs = [](const std::string& address) {
+    return std::vector<std::string>{"ffplay", "-nodisp", "-loglevel", "error", address};
+  };
+  const std::string endKey = "now\nkey Esc\n";
+
+  // Cost over SECONDS of the MP3 mount.
+  const std::string address = icecast.url("radio.mp3");
+  const Figures ours = runPlayer(ondariaArgs(address), ondariaEnv, audio, ondariaFormat, seconds, endKey, false);
+  const Figures ffplay = runPlayer(ffplayArgs(address), {}, audio, ffplayFormat, seconds, "", false);
   Figures mpv;
   const bool haveMpv = onPath("mpv");
-  if (haveMpv)
-    mpv = measure({"mpv", "--no-video", "--ao=sdl", "--no-terminal", address}, {}, {true, 2, 44100}, "");
-
-  std::printf("%.0f s of %s (128 kb/s MP3)\n\n", seconds, address.c_str());
-  std::printf("%-22s %12s %14s %14s\n", "player", "cpu (u+s)", "peak memory", "first audio");
-  printRow("ondaria ADDRESS", ours);
-  printRow("ffplay -nodisp", ffplay);
   if (haveMpv) {
-    printRow("mpv --no-video", mpv);
+    mpv = runPlayer({"mpv", "--no-video", "--ao=sdl", "--no-terminal", address}, {}, audio, {true, 2, 44100},
+                    seconds, "", false);
+  }
+  std::printf("%.0f s of %s (128 kb/s MP3)\n\n", seconds, address.c_str());
+  std::printf("%-22s %12s %14s\n", "player", "cpu (u+s)", "peak memory");
+  auto costRow = [](const char* name, const Figures& f) {
+    if (!f.ran) {
+      std::printf("%-22s not run\n", name);
+      return;
+    }
+    std::printf("%-22s %10.2f s %10.1f MiB\n", name, f.cpuSeconds, f.peakMiB);
+  };
+  costRow("ondaria ADDRESS", ours);
+  costRow("ffplay -nodisp", ffplay);
+  if (haveMpv) {
+    costRow("mpv --no-video", mpv);
   } else {
     std::printf("%-22s not installed\n", "mpv --no-video");
   }
   if (ours.ran && ffplay.ran && ffplay.cpuSeconds > 0)
     std::printf("\nondaria CPU / ffplay CPU: %.2f (goal: at most 0.50); peak memory goal: under 30 MiB\n",
                 ours.cpuSeconds / ffplay.cpuSeconds);
+
+  // First audio on each kind of server, the two players one after the other.
+  struct Server {
+    const char* name;
+    std::string address;
+  };
+  const Server servers[] = {
+      {"icecast MP3, 64 KB burst", icecast.url("radio.mp3")},
+      {"icecast AAC, 64 KB burst", icecast.url("radio.aac")},
+      {"MP3 without a burst", paced.url()},
+  };
+  std::printf("\n%-28s %16s %16s\n", "first audio after start", "ondaria ADDRESS", "ffplay -nodisp");
+  auto cell = [](const Figures& f) {
+    char text[32];
+    if (f.firstAudioMs >= 0) {
+      std::snprintf(text, sizeof text, "%.0f ms", f.firstAudioMs);
+    } else {
+      std::snprintf(text, sizeof text, f.ran ? "not found" : "not run");
+    }
+    return std::string(text);
+  };
+  for (const Server& server : servers) {
+    const Figures a =
+        runPlayer(ondariaArgs(server.address), ondariaEnv, audio, ondariaFormat, kOnsetRunSeconds, endKey, true);
+    const Figures b = runPlayer(ffplayArgs(server.address), {}, audio, ffplayFormat, kOnsetRunSeconds, "", true);
+    std::printf("%-28s %16s %16s\n", server.name, cell(a).c_str(), cell(b).c_str());
+  }
+  std::printf("\ngoal: ondaria's first audio no later than ffplay's on each server\n");
   ondaria::test::removeTree(work);
   return 0;
 }

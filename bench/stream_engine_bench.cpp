@@ -1,7 +1,8 @@
 // Plays one address through the stream engine the way the stream player does
-// (the three creators in turn, the buffer wait, play) and prints what it cost:
-// time to open, time to the first audible sample at the mixer, CPU time over
-// the playing period and the peak resident memory of the process.
+// (one opening that tries every format and starts playing once 750 ms of
+// audio are in hand) and prints what it cost: time to open, time to the first
+// audible sample at the mixer, CPU time over the playing period and the peak
+// resident memory of the process.
 //
 //   bench_stream_engine ADDRESS [SECONDS]
 //
@@ -59,6 +60,9 @@ int main(int argc, char** argv) {
   }
   SetConfig(CONFIG_NET_PLAYLIST, 1);
   SetConfig(CONFIG_NET_PREBUF, 0);
+  SetConfig(CONFIG_NET_TIMEOUT, 10000);
+  SetConfig(CONFIG_NET_READTIMEOUT, 3000);
+  SetConfig(CONFIG_NET_RECONNECT, 120000);
 
   std::atomic<bool> heard{false};
   Clock::time_point heardAt;
@@ -68,24 +72,16 @@ int main(int argc, char** argv) {
 
   const uint32_t flags = STREAM_BLOCK | STREAM_STATUS | STREAM_AUTOFREE;
   Clock::time_point t0 = Clock::now();
-  HSTREAM h = StreamCreateURL(address.c_str(), 0, flags, nullptr, nullptr);
-  if (!h) h = AAC_StreamCreateURL(address.c_str(), 0, flags, nullptr, nullptr);
-  if (!h) h = HLS_StreamCreateURL(address.c_str(), flags, nullptr, nullptr);
+  const HOPEN opening = StreamOpenURL(address.c_str(), flags, nullptr, nullptr, true, 750);
+  HSTREAM h = 0;
+  int error = 0;
+  ErrorDetail detail;
+  while (!StreamOpenResult(opening, &h, &error, &detail)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (!h) {
-    std::fprintf(stderr, "cannot open %s (error %d)\n", address.c_str(), ErrorGetCode());
+    std::fprintf(stderr, "cannot open %s (error %d)\n", address.c_str(), error);
     return 1;
   }
   Clock::time_point opened = Clock::now();
-  // The stream player's buffer wait, with a pause between looks.
-  for (;;) {
-    uint64_t total = StreamGetFilePosition(h, FILEPOS_END);
-    if (total == ~uint64_t{0} || total == 0) break;
-    if (StreamGetFilePosition(h, FILEPOS_BUFFER) * 100 / total > 75) break;
-    if (StreamGetFilePosition(h, FILEPOS_CONNECTED) == 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  Clock::time_point buffered = Clock::now();
-  ChannelPlay(h, false);
   while (!heard.load() && msSince(t0, Clock::now()) < 20000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -103,7 +99,6 @@ int main(int argc, char** argv) {
 
   std::printf("address            %s\n", address.c_str());
   std::printf("open               %.0f ms\n", msSince(t0, opened));
-  std::printf("buffer wait        %.0f ms\n", msSince(opened, buffered));
   if (heard.load()) {
     std::printf("first audio        %.0f ms after the open began\n", msSince(t0, heardAt));
   } else {

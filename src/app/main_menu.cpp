@@ -111,8 +111,10 @@ void startUp(bool spokenGreeting) {
   // smaller than asked, a terminal too small) is said before anything else.
   deliverNotices();
   if (!initStreamPlayer()) {
+    // Without a sound output the program cannot play anything: it says so
+    // and ends with a failure status.
     sayMessage("ODEIBASS", 2);
-    finishProgram(spokenGreeting);
+    finishProgram(spokenGreeting, kExitNoAudio);
   }
   if (!netStartup()) sayMessage("ODNAOCON", 1);
 
@@ -185,7 +187,7 @@ void mainMenu() {
   }
 }
 
-void finishProgram(bool sayGoodbye) {
+void finishProgram(bool sayGoodbye, int exitStatus) {
   setCloseEnabled(true);
   setBreakEndsProgram(true);
   netCleanup();
@@ -193,14 +195,15 @@ void finishProgram(bool sayGoodbye) {
   delayMs(1000);
   if (sayGoodbye) sayMessage("ODFIM", 1);
   endSpeech();
-  closeConsole();
+  closeConsole(exitStatus);
 }
 
 int programMain(int argc, char** argv) {
   const bool hasAddress = argc > 1;
   startUp(!hasAddress);
   if (hasAddress) {
-    playAddress(argv[1]);
+    // The shell hands the address over in UTF-8.
+    playAddress(addressFromOutside(argv[1]));
   } else {
     mainMenu();
   }

@@ -15,8 +15,12 @@ inline constexpr const char* kMainOptionLetters = "PFEIRCDATBN\x1B";
 void startUp(bool spokenGreeting);
 // Runs the main menu until ESC at the main question.
 void mainMenu();
-// Undoes start-up in reverse and ends the process; never returns.
-[[noreturn]] void finishProgram(bool sayGoodbye);
+// Exit status of a run that could not open any sound output.
+inline constexpr int kExitNoAudio = 1;
+
+// Undoes start-up in reverse and ends the process with `exitStatus`; never
+// returns.
+[[noreturn]] void finishProgram(bool sayGoodbye, int exitStatus = 0);
 
 void showGreeting(bool spoken);
 // The pop-up list of the main options; returns an option letter or ESC (27).

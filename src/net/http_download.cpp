@@ -201,11 +201,18 @@ bool splitUrl(const std::string& address, UrlParts& parts) {
 std::string encodeUrl(const std::string& text) {
   static const char* const kHex = "0123456789ABCDEF";
   static const std::string kSpecial = "\"%<>[]\\^_`{|}~";
+  auto isHex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  };
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b >= 0x7F || kSpecial.find(c) != std::string::npos) {
+    // An escape the address already holds is sent as it is: escaping it
+    // again would ask the server for another name ("%20" is not "%2520").
+    const bool escape = c == '%' && i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2]);
+    if (!escape && (b <= 0x20 || b >= 0x7F || kSpecial.find(c) != std::string::npos)) {
       out.push_back('%');
       out.push_back(kHex[b >> 4]);
       out.push_back(kHex[b & 0x0F]);

@@ -76,7 +76,8 @@ inline constexpr std::size_t kMaxAddressLength = 8192;
 bool splitUrl(const std::string& address, UrlParts& parts);
 
 // Replaces every byte of the URL special set (controls, blank, 0x7F-0xFF and
-// " % < > [ ] \ ^ _ ` { | } ~) by "%" and two upper-case hex digits.
+// " % < > [ ] \ ^ _ ` { | } ~) by "%" and two upper-case hex digits, except a
+// "%" that begins an escape ("%20"): an address is never escaped twice.
 std::string encodeUrl(const std::string& text);
 
 // The exact request bytes sent for one GET.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -67,6 +68,21 @@ struct DeviceState {
   std::atomic<bool> backgroundActive{false};
   std::atomic<int> relaxDelayMs{2000};
 
+  // Suspension: while nothing has sounded for the suspend delay, the device
+  // is closed, so no audio thread wakes at all; the next sound opens it again.
+  // lastSoundMs is stamped by the mixer while a source plays and by a source
+  // about to play, before it looks at `suspending`; the keeper sets
+  // `suspending` before it reads the stamp, so one of them always sees the
+  // other (see notTight above for the same handshake).
+  std::atomic<int64_t> lastSoundMs{0};
+  std::atomic<bool> suspending{false};
+  std::atomic<bool> suspended{false};  // written under deviceMutex
+  std::atomic<int> suspendDelayMs{3000};
+  std::thread keeper;
+  std::mutex keeperMutex;
+  std::condition_variable keeperCv;
+  bool keeperStop = false;  // under keeperMutex
+
   // Guarded by renderMutex, which every mix holds (device callbacks and
   // audioRender alike).
   std::vector<std::shared_ptr<AudioSource>> sources;
@@ -79,6 +95,14 @@ struct DeviceState {
   // At the end of the process the device threads must stop before the source
   // list they read is destroyed.
   ~DeviceState() {
+    if (keeper.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(keeperMutex);
+        keeperStop = true;
+      }
+      keeperCv.notify_all();
+      keeper.join();
+    }
     if (closer.joinable()) closer.join();
     if (device != 0) SDL_CloseAudioDevice(device);
   }
@@ -107,7 +131,11 @@ void mixLocked(float* out, int frames) {
     if (source->active()) (source->background() ? background : foreground) = true;
     source->mixInto(out, frames);
   }
-  if (foreground) s.lastForegroundMs.store(steadyMs(), std::memory_order_relaxed);
+  if (foreground || background) {
+    const int64_t now = steadyMs();
+    s.lastSoundMs.store(now, std::memory_order_relaxed);
+    if (foreground) s.lastForegroundMs.store(now, std::memory_order_relaxed);
+  }
   s.backgroundActive.store(background, std::memory_order_relaxed);
   float peak = 0;
   int firstAudible = -1;
@@ -309,12 +337,111 @@ void tighten() {
   s.notTight.store(s.device != 0 && s.bufferFrames.load() != kDeviceBufferFrames);
 }
 
-// Foreground audio is about to be queued: stamp it, and make the device tight
-// first when it is relaxed (or being relaxed right now).
+// Opens the device again after a suspension (tight), unless that happened
+// meanwhile. A failed open leaves it suspended: the next sound tries again.
+void resumeDevice() {
+  DeviceState& s = state();
+  std::lock_guard<std::mutex> lock(s.deviceMutex);
+  if (!s.suspended.load() || !s.isOpen.load()) return;
+  const uint64_t generation = ++s.lastGeneration;
+  const SDL_AudioDeviceID id = openDevice(s.deviceName, kDeviceBufferFrames, generation);
+  if (id == 0) return;
+  s.notTight.store(false);
+  makeCurrent(s, id, generation, kDeviceBufferFrames);
+  s.suspended.store(false);
+  std::lock_guard<std::mutex> statsLock(s.statsMutex);
+  s.stats.resumes += 1;
+}
+
+// Something is about to sound: stamp it, and open the device when it is
+// suspended (or being suspended right now).
+void soundArrives() {
+  DeviceState& s = state();
+  s.lastSoundMs.store(steadyMs());
+  if (s.suspending.load() || s.suspended.load()) {
+    resumeDevice();
+    s.keeperCv.notify_all();  // the keeper times the next silence from now
+  }
+}
+
+// Foreground audio is about to be queued: stamp it, open a suspended device,
+// and make the device tight first when it is relaxed (or being relaxed).
 void foregroundArrives() {
   DeviceState& s = state();
   s.lastForegroundMs.store(steadyMs());
+  soundArrives();
   if (s.notTight.load()) tighten();
+}
+
+// Closes the device when nothing has sounded for the suspend delay and no
+// source has anything to play. Runs on the keeper thread.
+void trySuspend() {
+  DeviceState& s = state();
+  std::lock_guard<std::mutex> lock(s.deviceMutex);
+  const int delay = s.suspendDelayMs.load();
+  if (s.device == 0 || s.suspended.load() || delay <= 0 || !s.mayRelax.load()) return;
+  s.suspending.store(true);
+  bool sounding = steadyMs() - s.lastSoundMs.load() < delay;
+  if (!sounding) {
+    std::lock_guard<std::mutex> render(s.renderMutex);
+    for (const auto& source : s.sources) sounding = sounding || source->active();
+  }
+  if (!sounding) {
+    const SDL_AudioDeviceID old = s.device;
+    s.device = 0;
+    {
+      std::lock_guard<std::mutex> render(s.renderMutex);
+      s.generation.store(0);
+    }
+    s.bufferFrames.store(kDeviceBufferFrames);
+    s.notTight.store(false);
+    s.suspended.store(true);
+    if (s.closer.joinable()) s.closer.join();
+    const Clock::time_point start = Clock::now();
+    closeDevice(old);
+    noteClosed(s, start, false);
+    std::lock_guard<std::mutex> statsLock(s.statsMutex);
+    s.stats.suspensions += 1;
+  }
+  s.suspending.store(false);
+}
+
+// The keeper: sleeps until the suspend delay has passed since the last sound,
+// suspends the device, and then sleeps until a sound wakes it.
+void keeperLoop() {
+  DeviceState& s = state();
+  std::unique_lock<std::mutex> lock(s.keeperMutex);
+  while (!s.keeperStop) {
+    const int delay = s.suspendDelayMs.load();
+    if (s.suspended.load() || delay <= 0 || !s.mayRelax.load()) {
+      s.keeperCv.wait(lock);
+      continue;
+    }
+    const int64_t due = s.lastSoundMs.load() + delay;
+    const int64_t now = steadyMs();
+    if (now < due) {
+      s.keeperCv.wait_for(lock, std::chrono::milliseconds(due - now));
+      continue;
+    }
+    lock.unlock();
+    trySuspend();
+    lock.lock();
+    if (!s.suspended.load() && !s.keeperStop) {
+      // Something sounds: look again one delay later.
+      s.keeperCv.wait_for(lock, std::chrono::milliseconds(delay));
+    }
+  }
+}
+
+void stopKeeper(DeviceState& s) {
+  if (!s.keeper.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(s.keeperMutex);
+    s.keeperStop = true;
+  }
+  s.keeperCv.notify_all();
+  s.keeper.join();
+  s.keeperStop = false;
 }
 
 }  // namespace
@@ -358,7 +485,16 @@ bool audioOpen(const std::string& deviceName) {
     const char* driver = SDL_GetCurrentAudioDriver();
     s.mayRelax.store(driver == nullptr || std::strcmp(driver, "disk") != 0);
     s.isOpen.store(true);
+    s.suspended.store(false);
+    s.lastSoundMs.store(steadyMs());
     makeCurrent(s, s.device, generation, kDeviceBufferFrames);
+    if (!s.keeper.joinable()) {
+      try {
+        s.keeper = std::thread(keeperLoop);
+      } catch (const std::system_error&) {
+        // No keeper: the device simply stays open while nothing sounds.
+      }
+    }
     // At exit the device threads must stop before any module state a source
     // reads is destroyed; handlers registered now run before the destructors
     // of everything constructed earlier.
@@ -373,7 +509,9 @@ bool audioOpen(const std::string& deviceName) {
 
 void audioClose() {
   DeviceState& s = state();
+  stopKeeper(s);  // it may be waiting for the device mutex
   std::lock_guard<std::mutex> lock(s.deviceMutex);
+  s.suspended.store(false);
   // A superseded device still closing must be gone before the subsystem is.
   if (s.closer.joinable()) s.closer.join();
   if (s.device != 0) {
@@ -447,7 +585,7 @@ void audioThreadEnds() { SDL_TLSCleanup(); }
 
 void audioMaintain() {
   DeviceState& s = state();
-  if (!s.isOpen.load() || !s.mayRelax.load()) return;
+  if (!s.isOpen.load() || !s.mayRelax.load() || s.suspended.load()) return;
   if (s.notTight.load()) {
     // Relaxed: tight again once no stream has sound, or when foreground audio
     // played anyway (a foreground source resumed rather than fed).
@@ -477,6 +615,15 @@ void audioMaintain() {
 void setAudioRelaxDelay(std::chrono::milliseconds delay) {
   state().relaxDelayMs.store(static_cast<int>(std::max<int64_t>(0, delay.count())));
 }
+
+void setAudioSuspendDelay(std::chrono::milliseconds delay) {
+  DeviceState& s = state();
+  s.suspendDelayMs.store(static_cast<int>(std::clamp<int64_t>(delay.count(), 0, INT32_MAX)));
+  if (delay.count() <= 0) soundArrives();  // never suspended: open it again now
+  s.keeperCv.notify_all();
+}
+
+bool audioSuspended() { return state().suspended.load(); }
 
 AudioSwitchStats audioSwitchStats() {
   DeviceState& s = state();
@@ -646,7 +793,11 @@ std::vector<float> convertToMix(const void* data, size_t bytes, const PcmFormat&
 uint64_t PcmQueueSource::queue(const void* data, size_t bytes, const PcmFormat& format) {
   // Before any lock of this source: a switch that closes the device waits for
   // the audio thread, which may be mixing this very source.
-  if (!background_.load()) foregroundArrives();
+  if (!background_.load()) {
+    foregroundArrives();
+  } else if (!paused_.load()) {
+    soundArrives();
+  }
   std::lock_guard<std::mutex> producer(queueMutex_);
   std::vector<float> frames = convertToMix(data, bytes, format, &carry_);
   if (frames.empty()) return 0;
@@ -665,7 +816,11 @@ uint64_t PcmQueueSource::queue(const void* data, size_t bytes, const PcmFormat& 
 bool PcmQueueSource::loop(const void* data, size_t bytes, const PcmFormat& format) {
   std::vector<float> frames = convertToMix(data, bytes, format);
   if (frames.empty()) return false;
-  if (!background_.load()) foregroundArrives();
+  if (!background_.load()) {
+    foregroundArrives();
+  } else if (!paused_.load()) {
+    soundArrives();
+  }
   std::deque<Buffer> dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -697,7 +852,11 @@ void PcmQueueSource::flush() {
   carry_ = PcmResampleState{};
 }
 
-void PcmQueueSource::setPaused(bool paused) { paused_.store(paused); }
+void PcmQueueSource::setPaused(bool paused) {
+  // A stream resumed with audio queued wakes a suspended device first.
+  if (!paused && paused_.load() && hasSound_.load()) soundArrives();
+  paused_.store(paused);
+}
 bool PcmQueueSource::paused() const { return paused_.load(); }
 
 void PcmQueueSource::setBackground(bool background) { background_.store(background); }

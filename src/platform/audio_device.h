@@ -118,6 +118,18 @@ void audioThreadEnds();
 // (2000 ms by default; tests shorten it).
 void setAudioRelaxDelay(std::chrono::milliseconds delay);
 
+// Suspension. A device left open wakes its audio thread every buffer even in
+// silence (some 190 times a second when tight), which costs a laptop left at
+// the main menu all day its battery. So when no source has sounded for the
+// suspend delay (3000 ms by default; 0 = never suspend), a keeper thread
+// closes the device; it stays "open" for everybody, and the next source that
+// has something to play (a queued buffer, a loop, a stream resumed) opens it
+// again, tight, before its audio is queued: one device open, a few
+// milliseconds at most. Never on SDL's disk driver (each open would start its
+// recording over).
+void setAudioSuspendDelay(std::chrono::milliseconds delay);
+bool audioSuspended();
+
 // ---------------------------------------------------------------------------
 // Additions: the mixer's fixed rate, rendering without a device, an observer
 // for latency measurements, and a general-purpose PCM source.
@@ -164,6 +176,8 @@ struct AudioSwitchStats {
   int failed = 0;             // no device opened at either size: the device is closed
   int pendingCloses = 0;      // superseded devices whose close is still running
   int backgroundCloses = 0;   // superseded devices closed in the background
+  int suspensions = 0;        // closed because nothing sounded
+  int resumes = 0;            // opened again by a sound after a suspension
   std::chrono::microseconds lastSwitch{0};  // what the latest switch cost its caller
   std::chrono::microseconds lastClose{0};   // how long SDL took for the latest close
   std::chrono::steady_clock::time_point lastCloseEnded;  // when that close returned

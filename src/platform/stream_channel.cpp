@@ -43,6 +43,12 @@ constexpr int kMaxIdleMs = 250;
 constexpr int kFirstFramePackets = 64;
 // Longest wait of ChannelPlay for the first decoded audio.
 constexpr int kPlayStartWaitMs = 100;
+// Longest sleep of the thread while it waits for a new connection or for
+// enough audio to start: attempts and the start follow within this much.
+constexpr int kWatchMs = 20;
+// Most of a network body kept while opening, so that a second format can read
+// it again (a few seconds of any radio stream, and far past any probe).
+constexpr size_t kMaxReplayBytes = 512 * 1024;
 // Download buffer bounds: at least a few seconds of a low-rate stream, at most
 // a few seconds of a lossless one.
 constexpr size_t kMinDownloadBuffer = 16 * 1024;
@@ -111,12 +117,8 @@ StreamChannel::StreamChannel(uint32_t handle, const ChannelSetup& setup)
 
 StreamChannel::~StreamChannel() {
   stop();
-  if (fmt_) avformat_close_input(&fmt_);
-  if (avio_) {
-    av_freep(&avio_->buffer);
-    avio_context_free(&avio_);
-  }
-  avcodec_free_context(&dec_);
+  reconnect_.reset();  // its attempt uses abort_, which must outlive it
+  closeDemuxer();
   av_packet_free(&pkt_);
   av_frame_free(&frame_);
   swr_free(&swr_);
@@ -128,7 +130,7 @@ int StreamChannel::readPacketThunk(void* opaque, uint8_t* buf, int size) {
 
 int StreamChannel::interruptThunk(void* opaque) {
   auto* self = static_cast<StreamChannel*>(opaque);
-  if (self->abort_.load()) return 1;
+  if (self->cancelled()) return 1;
   if (self->deadlineMs_ > 0 && steadyMs() >= self->deadlineMs_) {
     self->timedOut_ = true;
     return 1;
@@ -151,16 +153,27 @@ int StreamChannel::ioOpenThunk(AVFormatContext* s, AVIOContext** pb, const char*
 
 int StreamChannel::readPacket(uint8_t* buf, int size) {
   for (;;) {
-    size_t n = http_->readBody(buf, static_cast<size_t>(size));
-    if (n > 0) {
+    size_t n;
+    if (replaying_) {
+      n = http_->peekBody(replayPos_, buf, static_cast<size_t>(size));
+      replayPos_ += n;
+    } else {
+      n = http_->readBody(buf, static_cast<size_t>(size));
       consumed_ += n;
-      return static_cast<int>(n);
     }
+    if (n > 0) return static_cast<int>(n);
     if (!http_->connected()) return AVERROR_EOF;
-    if (abort_.load()) return AVERROR_EXIT;
+    if (cancelled()) return AVERROR_EXIT;
     if (deadlineMs_ > 0 && steadyMs() >= deadlineMs_) {
       timedOut_ = true;
       return AVERROR_EXIT;
+    }
+    if (replaying_ && http_->buffer().room() == 0) {
+      // Everything read while opening is kept for a second look at it; a
+      // body that fills this much without decoding is not audio.
+      const size_t capacity = http_->buffer().capacity();
+      if (capacity >= kMaxReplayBytes) return AVERROR_EOF;
+      http_->buffer().setCapacity(std::min(capacity * 2, kMaxReplayBytes));
     }
     http_->pump(kIdleWaitMs);
     if (isOwnThread()) serviceEvents();
@@ -168,7 +181,7 @@ int StreamChannel::readPacket(uint8_t* buf, int size) {
 }
 
 OpenStatus StreamChannel::mapError(int err) const {
-  if (abort_.load()) return OpenStatus::Aborted;
+  if (cancelled()) return OpenStatus::Aborted;
   if (timedOut_.load() || (http_ && http_->timedOut()) || err == AVERROR(ETIMEDOUT)) {
     return OpenStatus::Timeout;
   }
@@ -192,15 +205,21 @@ OpenStatus StreamChannel::mapError(int err) const {
   }
 }
 
+void StreamChannel::takeConnection() {
+  http_->onMetadata = [this](const std::string& text) { onMetadata(text); };
+  if (!http_->lastMetadata().empty()) onMetadata(http_->lastMetadata());
+}
+
 OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::string& address,
-                               const std::string& demuxer, int64_t deadlineMs) {
+                               const std::string& demuxer, int64_t deadlineMs,
+                               const std::atomic<bool>* cancel) {
   http_ = std::move(http);
+  cancel_ = cancel;
   deadlineMs_ = deadlineMs;
   hls_ = demuxer == "hls";
   localFile_ = !http_;
   if (http_) {
-    http_->onMetadata = [this](const std::string& text) { onMetadata(text); };
-    if (!http_->lastMetadata().empty()) onMetadata(http_->lastMetadata());
+    takeConnection();
     for (const std::string& line : http_->responseLines()) {
       headerTags_ += line;
       headerTags_ += '\0';
@@ -208,7 +227,73 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
     headerTags_ += '\0';
     icyTags_ = http_->isIcy();
   }
+  if (localFile_) {
+    struct stat st {};
+    if (::stat(address.c_str(), &st) == 0) fileSize_ = st.st_size;
+  }
+  opening_ = true;
+  const OpenStatus status = openDemuxer(demuxer, address);
+  opening_ = false;
+  cancel_ = nullptr;
+  if (status != OpenStatus::Ok) return status;
+  timedOut_ = false;
+  if (http_ && !hls_) {
+    bitRate_ = bitRateOf(fmt_->streams[audioIndex_]->codecpar, http_.get());
+    int64_t bytes = bitRate_ / 8 * setup_.bufferMs / 1000;
+    size_t cap = std::clamp<size_t>(static_cast<size_t>(bytes), kMinDownloadBuffer, kMaxDownloadBuffer);
+    http_->buffer().setCapacity(cap);
+    downloadCapacity_ = http_->buffer().capacity();
+    http_->setReadTimeout(setup_.readTimeoutMs);
+    live_ = http_->contentLength() < 0;
+    if (live_ && setup_.reconnectMs > 0) {
+      StreamReconnector::Setup again;
+      again.address = setup_.address.empty() ? http_->url() : setup_.address;
+      again.options = setup_.netOptions;
+      again.options.abort = &abort_;
+      again.options.bufferCapacity = downloadCapacity_;
+      again.windowMs = setup_.reconnectMs;
+      reconnect_ = std::make_unique<StreamReconnector>(std::move(again));
+    }
+  }
+  if (localFile_ && fmt_->pb) filePos_ = avio_tell(fmt_->pb);
+  deadlineMs_ = 0;
+  return OpenStatus::Ok;
+}
 
+OpenStatus StreamChannel::openDemuxer(const std::string& demuxer, const std::string& address) {
+  // What the server announces, or what its first bytes looked like, may be
+  // wrong: a network body that does not decode in that format is probed
+  // again from its first byte, which the download buffer still holds.
+  const bool canReplay = http_ && !hls_ && !demuxer.empty();
+  replaying_ = canReplay;
+  replayPos_ = 0;
+  OpenStatus status = openDemuxerOnce(demuxer, address);
+  if (status == OpenStatus::Format && canReplay && !cancelled() && !timedOut_.load()) {
+    closeDemuxer();
+    replayPos_ = 0;
+    status = openDemuxerOnce("", address);
+  }
+  if (replaying_) {
+    // What the demuxer has read is now taken for good.
+    http_->skipBody(replayPos_);
+    consumed_ += replayPos_;
+    replaying_ = false;
+    replayPos_ = 0;
+  }
+  return status;
+}
+
+void StreamChannel::closeDemuxer() {
+  if (fmt_) avformat_close_input(&fmt_);
+  if (avio_) {
+    av_freep(&avio_->buffer);
+    avio_context_free(&avio_);
+  }
+  avcodec_free_context(&dec_);
+  audioIndex_ = -1;
+}
+
+OpenStatus StreamChannel::openDemuxerOnce(const std::string& demuxer, const std::string& address) {
   fmt_ = avformat_alloc_context();
   if (!fmt_) return OpenStatus::Format;
   fmt_->interrupt_callback.callback = interruptThunk;
@@ -234,8 +319,6 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
     // Segments of a network playlist are network addresses only.
     av_dict_set(&opts, "protocol_whitelist", "http,https,tcp,tls,crypto", 0);
   } else {
-    struct stat st {};
-    if (::stat(address.c_str(), &st) == 0) fileSize_ = st.st_size;
     url = "file:" + address;
     av_dict_set(&opts, "protocol_whitelist", hls_ ? "file,http,https,tcp,tls,crypto" : "file", 0);
   }
@@ -251,7 +334,7 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
   if (idx < 0 || fmt_->streams[idx]->codecpar->codec_id == AV_CODEC_ID_NONE) {
     fmt_->max_analyze_duration = 2 * AV_TIME_BASE;
     r = avformat_find_stream_info(fmt_, nullptr);
-    if (r < 0 && (abort_.load() || timedOut_.load())) return mapError(r);
+    if (r < 0 && (cancelled() || timedOut_.load())) return mapError(r);
     idx = audioStreamOf(fmt_);
   }
   if (idx < 0) return OpenStatus::Format;  // no audio in it (text, image, video only)
@@ -266,24 +349,17 @@ OpenStatus StreamChannel::open(std::unique_ptr<HttpStream> http, const std::stri
   if (!dec_ || avcodec_parameters_to_context(dec_, par) < 0 || avcodec_open2(dec_, codec, nullptr) < 0) {
     return OpenStatus::Format;
   }
-  pkt_ = av_packet_alloc();
-  frame_ = av_frame_alloc();
+  if (!pkt_) pkt_ = av_packet_alloc();
+  if (!frame_) frame_ = av_frame_alloc();
   if (!pkt_ || !frame_) return OpenStatus::Format;
 
   ctype_ = channelType(fmt_, par->codec_id);
   // The stream counts as audio once a first frame decodes; text or a broken
   // body announced as audio is refused here. That frame is kept.
   if (!decodeFirstFrame()) return timedOut_.load() ? OpenStatus::Timeout : mapError(AVERROR_INVALIDDATA);
-  timedOut_ = false;
-  if (http_ && !hls_) {
-    int64_t bytes = bitRateOf(par, http_.get()) / 8 * setup_.bufferMs / 1000;
-    size_t cap = std::clamp<size_t>(static_cast<size_t>(bytes), kMinDownloadBuffer, kMaxDownloadBuffer);
-    http_->buffer().setCapacity(cap);
-    downloadCapacity_ = http_->buffer().capacity();
-    http_->setReadTimeout(setup_.readTimeoutMs);
-  }
-  if (localFile_ && fmt_->pb) filePos_ = avio_tell(fmt_->pb);
-  deadlineMs_ = 0;
+  // The demuxer that worked is forced again on a new connection to the stream.
+  const std::string name = fmt_->iformat && fmt_->iformat->name ? fmt_->iformat->name : "";
+  formatName_ = name.substr(0, name.find(','));
   return OpenStatus::Ok;
 }
 
@@ -345,11 +421,31 @@ void StreamChannel::waitPrebuffer(int percent, int timeoutMs) {
   }
 }
 
+void StreamChannel::playWhenBuffered(int cushionMs) {
+  {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    started_ = true;
+    state_ = kPlaying;  // the output stays paused until the cushion is there
+    startCushionMs_ = std::max(cushionMs, 0);
+  }
+  wakeCv_.notify_all();
+}
+
+int64_t StreamChannel::bufferedAudioMs() const {
+  int64_t ms = static_cast<int64_t>(out_->pendingFrames()) * 1000 / kMixRate;
+  if (http_ && !hls_ && bitRate_ > 0) ms += static_cast<int64_t>(http_->buffered()) * 8000 / bitRate_;
+  return ms;
+}
+
 bool StreamChannel::play(bool restart) {
-  if (restart && localFile_) restart_ = true;
-  started_ = true;
-  state_ = kPlaying;
-  out_->setPaused(false);
+  {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    startCushionMs_ = -1;
+    if (restart && localFile_) restart_ = true;
+    started_ = true;
+    state_ = kPlaying;
+    out_->setPaused(false);
+  }
   wakeCv_.notify_all();
   // Playback starts with audio ready, as far as the data allows: the thread
   // decodes the first batch within milliseconds when there is data; the wait
@@ -361,11 +457,15 @@ bool StreamChannel::play(bool restart) {
 }
 
 void StreamChannel::pause() {
+  std::lock_guard<std::mutex> lock(controlMutex_);
+  startCushionMs_ = -1;
   state_ = kPaused;
   out_->setPaused(true);
 }
 
 void StreamChannel::halt() {
+  std::lock_guard<std::mutex> lock(controlMutex_);
+  startCushionMs_ = -1;
   state_ = kStopped;
   out_->setPaused(true);
 }
@@ -405,7 +505,10 @@ uint64_t StreamChannel::filePosition(uint32_t mode, bool& ok) const {
     case FILEPOS_START:
       return 0;
     case FILEPOS_CONNECTED:
+      // 0 once the download has ended for good; a live stream being
+      // reconnected counts as connected.
       if (localFile_) return 0;
+      if (reconnecting() && !decodeEnded_.load()) return 1;
       if (hls_) return decodeEnded_.load() ? 0 : 1;
       return http_->connected() ? 1 : 0;
     case FILEPOS_END: {
@@ -526,7 +629,16 @@ void StreamChannel::run() {
     if (restart_.exchange(false)) restartFile();
     bool busy = false;
     if (http_ && !hls_ && http_->connected()) busy = http_->pump(0) > 0;
+    watchConnection();
     if (!decodeEnded_.load() && (isDecodeChannel() || started_.load())) busy = decodeSome() || busy;
+    const int cushion = startCushionMs_.load();
+    if (cushion >= 0 && (!http_ || hls_ || !http_->connected() || decodeEnded_.load() ||
+                         bufferedAudioMs() >= cushion)) {
+      std::lock_guard<std::mutex> lock(controlMutex_);
+      // A pause or a play that came meanwhile has settled it already.
+      if (startCushionMs_.load() == cushion && state_.load() == kPlaying) out_->setPaused(false);
+      startCushionMs_ = -1;
+    }
     serviceEvents();
     audioMaintain();
     if (abort_.load()) break;
@@ -551,6 +663,10 @@ void StreamChannel::idle() {
     int stepMs = audioBufferFrames() * 1000 / kMixRate + 1;
     waitMs = std::clamp(pendingMs - (kQueueAheadMs - kDecodeBatchMs) + stepMs, 5, kMaxIdleMs);
   }
+  // Waiting for a new connection or for the start cushion: look often.
+  if (!fmt_ || (reconnect_ && reconnect_->inOutage()) || startCushionMs_.load() >= 0) {
+    waitMs = std::min(waitMs, kWatchMs);
+  }
   // While the download buffer is low (filling at the start, or a stream that
   // barely keeps up) the socket is watched so that data is taken at once.
   bool low = http_ && !hls_ && http_->connected() && http_->buffered() < downloadCapacity_ / 2;
@@ -562,7 +678,62 @@ void StreamChannel::idle() {
   }
 }
 
+bool StreamChannel::reconnecting() const { return reconnect_ && !reconnect_->gaveUp(); }
+
+void StreamChannel::watchConnection() {
+  if (!reconnect_ || opening_ || reconnect_->gaveUp()) return;
+  const int64_t now = steadyMs();
+  if (!http_->connected() && !reconnect_->inOutage()) {
+    reconnect_->lose(now);
+    fire(SYNC_RECONNECT, 0);
+    if (onWake_) onWake_();
+  }
+  if (!reconnect_->inOutage()) return;
+  reconnect_->service(now);
+  if (reconnect_->gaveUp()) {
+    fire(SYNC_RECONNECT, 2);
+    if (onWake_) onWake_();
+  }
+}
+
+bool StreamChannel::switchConnection() {
+  std::unique_ptr<HttpStream> fresh = reconnect_->take();
+  if (!fresh) return false;
+  closeDemuxer();
+  std::swap(http_, fresh);  // `fresh` holds the old connection now
+  takeConnection();
+  http_->buffer().setCapacity(downloadCapacity_);
+  deadlineMs_ = steadyMs() + std::max(setup_.netOptions.timeoutMs, 1);
+  opening_ = true;
+  const OpenStatus status = openDemuxer(formatName_, http_->url());
+  opening_ = false;
+  deadlineMs_ = 0;
+  timedOut_ = false;
+  if (status != OpenStatus::Ok) {
+    // Nothing playable came: back to the old, used-up connection, and on
+    // with the outage.
+    closeDemuxer();
+    std::swap(http_, fresh);
+    if (!abort_.load()) reconnect_->rejected(steadyMs());
+    return false;
+  }
+  http_->setReadTimeout(setup_.readTimeoutMs);
+  fire(SYNC_RECONNECT, 1);
+  if (onWake_) onWake_();
+  return true;
+}
+
 bool StreamChannel::decodeSome() {
+  if (!fmt_) {
+    // Between two connections of a live stream.
+    watchConnection();
+    if (!reconnecting()) {
+      finishDecoding();  // given up: what is queued plays out, then the end
+      return true;
+    }
+    if (!reconnect_->service(steadyMs())) return false;
+    return switchConnection();
+  }
   bool did = false;
   size_t batch = static_cast<size_t>(kMixRate) * kDecodeBatchMs / 1000;
   if (out_->pendingFrames() + batch > targetFrames_) return false;
@@ -574,6 +745,11 @@ bool StreamChannel::decodeSome() {
     did = true;
     if (r < 0) {
       if (abort_.load()) return did;
+      if (reconnecting() && !http_->connected()) {
+        // The old connection's data is used up: wait for a new one.
+        closeDemuxer();
+        return did;
+      }
       finishDecoding();  // end of file, or the connection ended or broke
       return did;
     }
@@ -644,10 +820,12 @@ void StreamChannel::queueOutput(int frames) {
 }
 
 void StreamChannel::finishDecoding() {
-  avcodec_send_packet(dec_, nullptr);
-  while (avcodec_receive_frame(dec_, frame_) == 0) {
-    convertFrame(frame_);
-    av_frame_unref(frame_);
+  if (dec_) {
+    avcodec_send_packet(dec_, nullptr);
+    while (avcodec_receive_frame(dec_, frame_) == 0) {
+      convertFrame(frame_);
+      av_frame_unref(frame_);
+    }
   }
   convertFrame(nullptr);
   decodeEnded_ = true;
@@ -672,7 +850,7 @@ void StreamChannel::serviceEvents() {
     fire(SYNC_STALL, stalled ? 0 : 1);
     if (onWake_) onWake_();
   }
-  if (!downloadReported_ && http_ && !hls_ && !http_->connected()) {
+  if (!downloadReported_ && http_ && !hls_ && !http_->connected() && !reconnecting()) {
     downloadReported_ = true;
     fire(SYNC_DOWNLOAD, 0);
   }

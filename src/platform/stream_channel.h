@@ -7,6 +7,11 @@
 // channel's own thread does all network reading, demuxing and decoding and
 // calls the syncs. Control calls (play, pause, free) come from any other
 // thread and only set atomics or the output's pause flag.
+//
+// A live network stream whose connection drops or stalls is reopened by the
+// channel's thread (stream_reconnect.h) when the set-up allows it: the
+// demuxer and decoder start again on the new connection, while the output,
+// its volume, the handle and the header tags stay.
 #pragma once
 
 #include <atomic>
@@ -22,6 +27,7 @@
 #include "platform/audio_device.h"
 #include "platform/stream_engine.h"
 #include "platform/stream_http.h"
+#include "platform/stream_reconnect.h"
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -45,6 +51,11 @@ struct ChannelSetup {
   int bufferMs = 5000;     // download buffer length
   int readTimeoutMs = 0;   // 0 = never end a silent connection
   float volume = 1.0f;     // initial output volume (global stream volume / 10000)
+  // Reopening a live stream after a drop: how long an outage may last (0 =
+  // never reopen), and how the new connections are made.
+  int reconnectMs = 0;
+  std::string address;          // the network address asked for
+  HttpStream::Options netOptions;
 };
 
 class StreamChannel {
@@ -55,10 +66,12 @@ class StreamChannel {
   StreamChannel& operator=(const StreamChannel&) = delete;
 
   // Opening, on the creating thread. `http` is null for local files, whose
-  // path is `address`. `demuxer` forces a format ("" probes). Opening gives up
-  // with Timeout at deadlineMs (steady clock).
+  // path is `address`. `demuxer` forces a format ("" probes); when a network
+  // body does not decode in the forced format, the same bytes are probed
+  // again. Opening gives up with Timeout at deadlineMs (steady clock), and
+  // with Aborted as soon as `cancel` (may be null) is set.
   OpenStatus open(std::unique_ptr<HttpStream> http, const std::string& address,
-                  const std::string& demuxer, int64_t deadlineMs);
+                  const std::string& demuxer, int64_t deadlineMs, const std::atomic<bool>* cancel = nullptr);
   uint32_t ctype() const { return ctype_; }
   uint32_t handle() const { return handle_; }
   uint32_t flags() const { return setup_.flags; }
@@ -79,6 +92,12 @@ class StreamChannel {
   // Prebuffering: waits until the download buffer is `percent` full, the
   // download ended, the channel was stopped, or nothing came for timeoutMs.
   void waitPrebuffer(int percent, int timeoutMs);
+
+  // Starts playback from the channel's own thread as soon as `cushionMs` of
+  // audio are downloaded or decoded (or the download has ended); returns at
+  // once. A network stream joined without a start burst arrives at playing
+  // speed, so this is what it keeps in hand against the network's hiccups.
+  void playWhenBuffered(int cushionMs);
 
   // Control.
   bool play(bool restart);
@@ -111,6 +130,20 @@ class StreamChannel {
   };
 
   static int readPacketThunk(void* opaque, uint8_t* buf, int size);
+  bool cancelled() const { return abort_.load() || (cancel_ && cancel_->load()); }
+  // Opens fmt_ and the decoder on http_ (or the local file) and decodes the
+  // first frame; on a network body in a forced format that does not decode,
+  // probes the same bytes again.
+  OpenStatus openDemuxer(const std::string& demuxer, const std::string& address);
+  OpenStatus openDemuxerOnce(const std::string& demuxer, const std::string& address);
+  void closeDemuxer();
+  void takeConnection();  // wires http_ to this channel (metadata, read time-out)
+  // Live streams: notices a lost connection, drives the reconnector, and
+  // switches to a new connection when one is ready and the old data is used up.
+  bool reconnecting() const;
+  void watchConnection();
+  bool switchConnection();
+  int64_t bufferedAudioMs() const;
   static int interruptThunk(void* opaque);
   static int ioOpenThunk(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
                          AVDictionary** options);
@@ -131,6 +164,17 @@ class StreamChannel {
   const uint32_t handle_;
   const ChannelSetup setup_;
   std::unique_ptr<HttpStream> http_;
+  const std::atomic<bool>* cancel_ = nullptr;  // the opening's cancel flag, while opening
+  std::string formatName_;  // the demuxer that worked, forced again after a reconnection
+  bool live_ = false;       // a network stream without a known length
+  std::unique_ptr<StreamReconnector> reconnect_;
+  bool opening_ = false;    // readPacket feeds an opening: no reconnection inside it
+  bool switchPending_ = false;  // the old connection is used up and a new one is ready
+  size_t replayPos_ = 0;    // while opening a network body: bytes read but kept in the buffer
+  bool replaying_ = false;
+  int64_t bitRate_ = 0;     // bits per second, for measuring the download buffer in time
+  std::atomic<int> startCushionMs_{-1};  // playWhenBuffered: -1 when not waiting
+  std::mutex controlMutex_;  // orders play, pause and stop with the start after the cushion
   bool hls_ = false;
   bool localFile_ = false;
   int64_t fileSize_ = -1;

@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/audio_device.h"
@@ -28,7 +30,18 @@ constexpr size_t kSniffBytes = 2048;
 constexpr size_t kMaxPlaylistBytes = 64 * 1024;
 constexpr uint32_t kNoValue = 0xFFFFFFFF;
 
-enum class Creator { Plain, Aac, Hls };
+// The three creators, and the opening that tries them all (StreamOpenURL).
+enum class Creator { Plain, Aac, Hls, Any };
+
+// An opening running on a thread of its own (StreamOpenURL).
+struct Opening {
+  std::thread thread;
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> done{false};
+  HSTREAM handle = 0;  // written by the opening's thread before `done`
+  int error = ERROR_OK;
+  ErrorDetail detail;
+};
 
 struct EngineState {
   std::mutex mutex;
@@ -46,6 +59,11 @@ struct EngineState {
   std::atomic<int> prebuf{75};
   std::atomic<int> playlist{0};
   std::atomic<int> readTimeout{0};
+  std::atomic<int> reconnect{0};
+  // Openings under way (StreamOpenURL), and cancelled ones still ending.
+  std::map<uint32_t, std::shared_ptr<Opening>> openings;
+  std::vector<std::shared_ptr<Opening>> abandoned;
+  uint32_t nextOpening = 1;
   std::string agent;  // under mutex
   std::string proxy;  // under mutex
 
@@ -59,15 +77,23 @@ EngineState& engine() {
 }
 
 thread_local int lastError = ERROR_OK;
+thread_local ErrorDetail lastDetail;
 
 bool fail(int code) {
   lastError = code;
+  lastDetail = {};
   return false;
 }
 
+void succeed() {
+  lastError = ERROR_OK;
+  lastDetail = {};
+}
+
 template <typename T>
-T failWith(int code, T value) {
+T failWith(int code, T value, FailReason reason = FailReason::None, int status = 0) {
   lastError = code;
+  lastDetail = {reason, status};
   return value;
 }
 
@@ -179,45 +205,74 @@ bool creatorAccepts(Creator creator, uint32_t ctype) {
     case Creator::Plain: return !aac && ctype != CTYPE_STREAM_HLS;
     case Creator::Aac: return aac;
     case Creator::Hls: return ctype == CTYPE_STREAM_HLS;
+    case Creator::Any: return true;
   }
   return false;
 }
 
-HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPROC* proc, void* user,
-               int depth);
+// What one opening needs besides the address; shared by the entries of a
+// playlist, so the whole opening keeps one deadline.
+struct CreateContext {
+  Creator creator;
+  uint32_t flags;
+  DOWNLOADPROC* proc;
+  void* user;
+  int64_t deadline;                   // steady-clock ms
+  const std::atomic<bool>* cancel;    // may be null
+};
 
-// Tries the entries of a playlist in order; the first that opens wins.
-HSTREAM followPlaylist(Creator creator, const std::vector<std::string>& entries, uint32_t flags,
-                       DOWNLOADPROC* proc, void* user, int depth) {
+HSTREAM create(const CreateContext& cx, const char* urlText, int depth);
+
+// Tries the entries of a playlist in order; the first that opens wins. The
+// reason reported is the first entry's: later ones usually fail the same way.
+HSTREAM followPlaylist(const CreateContext& cx, const std::vector<std::string>& entries, int depth) {
+  if (entries.empty()) return failWith<HSTREAM>(ERROR_FILEFORM, 0, FailReason::EmptyPlaylist);
   int error = ERROR_FILEFORM;
+  ErrorDetail detail;
   for (const std::string& entry : entries) {
-    HSTREAM h = create(creator, entry.c_str(), flags, proc, user, depth + 1);
+    HSTREAM h = create(cx, entry.c_str(), depth + 1);
     if (h) return h;
-    error = lastError;
+    if (&entry == &entries.front()) {
+      error = lastError;
+      detail = lastDetail;
+    }
+    if (lastError == ERROR_CANCEL || lastError == ERROR_TIMEOUT) break;  // the deadline is common
   }
-  return failWith<HSTREAM>(error, 0);
+  return failWith<HSTREAM>(error, 0, detail.reason, detail.status);
 }
 
-HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPROC* proc, void* user,
-               int depth) {
+HSTREAM failedChannel(OpenStatus status, bool network) {
+  switch (status) {
+    case OpenStatus::Ok: break;
+    case OpenStatus::NotFound:
+      return failWith<HSTREAM>(ERROR_FILEOPEN, 0, network ? FailReason::Closed : FailReason::NoSuchFile);
+    case OpenStatus::Timeout: return failWith<HSTREAM>(ERROR_TIMEOUT, 0, FailReason::Timeout);
+    case OpenStatus::Aborted: return failWith<HSTREAM>(ERROR_CANCEL, 0, FailReason::Cancelled);
+    case OpenStatus::Format: return failWith<HSTREAM>(ERROR_FILEFORM, 0, FailReason::NoAudio);
+  }
+  return failWith<HSTREAM>(ERROR_UNKNOWN, 0);
+}
+
+HSTREAM create(const CreateContext& cx, const char* urlText, int depth) {
   EngineState& e = engine();
   {
     std::lock_guard<std::mutex> lock(e.mutex);
     if (!e.initialized) return failWith<HSTREAM>(ERROR_INIT, 0);
-    if (!(flags & STREAM_DECODE) && !e.hasOutput) return failWith<HSTREAM>(ERROR_NOTAVAIL, 0);
+    if (!(cx.flags & STREAM_DECODE) && !e.hasOutput) return failWith<HSTREAM>(ERROR_NOTAVAIL, 0);
   }
   if (!urlText) return failWith<HSTREAM>(ERROR_ILLPARAM, 0);
+  if (cx.cancel && cx.cancel->load()) return failWith<HSTREAM>(ERROR_CANCEL, 0, FailReason::Cancelled);
   reapZombies();
   std::string address = trim(urlText);
-  if (address.empty()) return failWith<HSTREAM>(ERROR_FILEOPEN, 0);
+  if (address.empty()) return failWith<HSTREAM>(ERROR_FILEOPEN, 0, FailReason::BadAddress);
 
   ChannelSetup setup;
-  setup.flags = flags;
+  setup.flags = cx.flags;
   setup.bufferMs = e.netBuffer.load();
   setup.readTimeoutMs = e.readTimeout.load();
   setup.volume = static_cast<float>(e.volume.load()) / 10000.0f;
+  setup.reconnectMs = e.reconnect.load();
   int timeoutMs = e.netTimeout.load();
-  int64_t deadline = steadyMs() + timeoutMs;
   bool followLists = e.playlist.load() > 0 && depth == 0;
 
   std::unique_ptr<HttpStream> http;
@@ -233,13 +288,21 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
       options.userAgent = e.agent;
       options.proxy = e.proxy;
     }
+    setup.address = address;
+    setup.netOptions = options;
+    options.deadlineMs = cx.deadline;
+    options.abort = cx.cancel;
     http = std::make_unique<HttpStream>();
     NetResult r = http->open(address, options);
-    if (r == NetResult::Timeout) return failWith<HSTREAM>(ERROR_TIMEOUT, 0);
-    if (r != NetResult::Ok) return failWith<HSTREAM>(ERROR_FILEOPEN, 0);
+    if (r == NetResult::Timeout) return failWith<HSTREAM>(ERROR_TIMEOUT, 0, FailReason::Timeout);
+    if (r == NetResult::Aborted) return failWith<HSTREAM>(ERROR_CANCEL, 0, FailReason::Cancelled);
+    if (r != NetResult::Ok) return failWith<HSTREAM>(ERROR_FILEOPEN, 0, http->failReason(), http->failStatus());
     int64_t length = http->contentLength();
     size_t want = length >= 0 ? std::min<size_t>(static_cast<size_t>(length), kSniffBytes) : kSniffBytes;
-    if (!http->waitFor(want, deadline)) return failWith<HSTREAM>(ERROR_TIMEOUT, 0);
+    if (!http->waitFor(want, cx.deadline)) {
+      if (cx.cancel && cx.cancel->load()) return failWith<HSTREAM>(ERROR_CANCEL, 0, FailReason::Cancelled);
+      return failWith<HSTREAM>(ERROR_TIMEOUT, 0, FailReason::Timeout);
+    }
     head.resize(std::min(http->buffer().size(), kSniffBytes));
     http->buffer().peek(reinterpret_cast<uint8_t*>(head.data()), head.size());
     contentType = http->contentType();
@@ -248,12 +311,13 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
     if (startsWithNoCase(address, "file://")) {
       address = percentDecode(address.substr(7));
     } else if (address.find("://") != std::string::npos) {
-      return failWith<HSTREAM>(ERROR_FILEOPEN, 0);  // a scheme this engine does not speak
+      // A scheme this engine does not speak.
+      return failWith<HSTREAM>(ERROR_FILEOPEN, 0, FailReason::BadAddress);
     }
     char resolved[PATH_MAX];
     struct stat st {};
     if (!realpath(address.c_str(), resolved) || ::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode)) {
-      return failWith<HSTREAM>(ERROR_FILEOPEN, 0);
+      return failWith<HSTREAM>(ERROR_FILEOPEN, 0, FailReason::NoSuchFile);
     }
     path = resolved;
     std::ifstream in(path, std::ios::binary);
@@ -266,16 +330,16 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
   std::string demuxer;
   switch (kind) {
     case BodyKind::Hls:
-      if (creator != Creator::Hls) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
+      if (cx.creator != Creator::Hls && cx.creator != Creator::Any) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
       demuxer = "hls";
       break;
     case BodyKind::Pls:
     case BodyKind::M3u: {
-      if (!followLists) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
+      if (!followLists) return failWith<HSTREAM>(ERROR_FILEFORM, 0, FailReason::NoAudio);
       std::string text;
       std::vector<std::string> entries;
       if (network) {
-        http->waitFor(kMaxPlaylistBytes, deadline);
+        http->waitFor(kMaxPlaylistBytes, cx.deadline);
         text.resize(http->buffer().size());
         http->buffer().peek(reinterpret_cast<uint8_t*>(text.data()), text.size());
         StreamUrl base;
@@ -293,20 +357,27 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
         }
       }
       http.reset();
-      return followPlaylist(creator, entries, flags, proc, user, depth);
+      return followPlaylist(cx, entries, depth);
     }
-    case BodyKind::Audio:
-      if (creator == Creator::Hls) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
-      demuxer = demuxerForContentType(contentType);
-      // What the server announces settles it without reading further.
-      if (creator == Creator::Plain && isAacContentType(contentType)) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
-      if (creator == Creator::Aac && !demuxer.empty() && !isAacContentType(contentType)) {
-        return failWith<HSTREAM>(ERROR_FILEFORM, 0);
-      }
+    case BodyKind::Audio: {
+      if (cx.creator == Creator::Hls) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
+      if (!network) break;  // local files are probed; the format found settles it
+      // The bytes say what they are when they can; what the server announces
+      // is only a hint (stations label AAC as MP3 and the other way round).
+      const std::string sniffed = sniffAudioFormat(head);
+      demuxer = sniffed.empty() ? demuxerForContentType(contentType) : sniffed;
+      // Only the bytes refuse a creator before decoding; otherwise the format
+      // found settles it.
+      const bool aac = sniffed == "aac" || sniffed == "mp4";
+      if (cx.creator == Creator::Plain && aac) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
+      if (cx.creator == Creator::Aac && !sniffed.empty() && !aac) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
       break;
+    }
   }
 
-  if (http && proc) {
+  if (http && cx.proc) {
+    DOWNLOADPROC* proc = cx.proc;
+    void* user = cx.user;
     // The download callback gets the body from its first byte: what arrived
     // while the body was being recognised is still all in the buffer.
     std::vector<uint8_t> early(http->buffer().size());
@@ -323,14 +394,9 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
     if (e.nextHandle == 0) e.nextHandle = 0x10000;
   }
   auto channel = std::make_shared<StreamChannel>(handle, setup);
-  switch (channel->open(std::move(http), path, demuxer, deadline)) {
-    case OpenStatus::Ok: break;
-    case OpenStatus::NotFound: return failWith<HSTREAM>(ERROR_FILEOPEN, 0);
-    case OpenStatus::Timeout: return failWith<HSTREAM>(ERROR_TIMEOUT, 0);
-    case OpenStatus::Aborted: return failWith<HSTREAM>(ERROR_UNKNOWN, 0);
-    case OpenStatus::Format: return failWith<HSTREAM>(ERROR_FILEFORM, 0);
-  }
-  if (!creatorAccepts(creator, channel->ctype())) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
+  const OpenStatus status = channel->open(std::move(http), path, demuxer, cx.deadline, cx.cancel);
+  if (status != OpenStatus::Ok) return failedChannel(status, network);
+  if (!creatorAccepts(cx.creator, channel->ctype())) return failWith<HSTREAM>(ERROR_FILEFORM, 0);
 
   {
     std::lock_guard<std::mutex> lock(e.mutex);
@@ -341,8 +407,33 @@ HSTREAM create(Creator creator, const char* urlText, uint32_t flags, DOWNLOADPRO
   if (!channel->isDecodeChannel()) audioAddSource(channel->output());
   channel->start(autoFree, wakeMainThread);
   if (!channel->isDecodeChannel()) channel->waitPrebuffer(e.prebuf.load(), timeoutMs);
-  lastError = ERROR_OK;
+  succeed();
   return handle;
+}
+
+CreateContext contextFor(Creator creator, uint32_t flags, DOWNLOADPROC* proc, void* user) {
+  return {creator, flags, proc, user, steadyMs() + engine().netTimeout.load(), nullptr};
+}
+
+// Joins openings that were cancelled and have ended since.
+void reapOpenings(bool wait) {
+  EngineState& e = engine();
+  std::vector<std::shared_ptr<Opening>> ended;
+  {
+    std::lock_guard<std::mutex> lock(e.mutex);
+    for (auto it = e.abandoned.begin(); it != e.abandoned.end();) {
+      if (wait || (*it)->done.load()) {
+        ended.push_back(std::move(*it));
+        it = e.abandoned.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& o : ended) {
+    if (o->thread.joinable()) o->thread.join();
+    if (o->handle) StreamFree(o->handle);  // made just before the cancel was seen
+  }
 }
 
 }  // namespace
@@ -372,7 +463,7 @@ bool Init(int device, uint32_t /*freq*/, uint32_t /*flags*/, void* /*win*/, cons
   if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
   quietCodecLog();
   e.initialized = true;
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -382,16 +473,25 @@ bool Free() {
   {
     std::lock_guard<std::mutex> lock(e.mutex);
     if (!e.initialized) return fail(ERROR_INIT);
+    // Openings under way give up; none of them registers a stream any more.
+    for (auto& [id, opening] : e.openings) {
+      opening->cancel = true;
+      e.abandoned.push_back(opening);
+    }
+    e.openings.clear();
     streams.swap(e.streams);
     e.initialized = false;
   }
   for (auto& [handle, ch] : streams) release(ch);
+  reapOpenings(true);
   reapZombies();
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
 int ErrorGetCode() { return lastError; }
+
+ErrorDetail ErrorGetDetail() { return lastDetail; }
 
 bool SetConfig(uint32_t option, uint32_t value) {
   EngineState& e = engine();
@@ -417,15 +517,16 @@ bool SetConfig(uint32_t option, uint32_t value) {
       e.playlist = v;
       break;
     case CONFIG_NET_READTIMEOUT: e.readTimeout = v; break;
+    case CONFIG_NET_RECONNECT: e.reconnect = v; break;
     default: return fail(ERROR_ILLTYPE);
   }
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
 uint32_t GetConfig(uint32_t option) {
   EngineState& e = engine();
-  lastError = ERROR_OK;
+  succeed();
   switch (option) {
     case CONFIG_GVOL_STREAM: return static_cast<uint32_t>(e.volume.load());
     case CONFIG_NET_TIMEOUT: return static_cast<uint32_t>(e.netTimeout.load());
@@ -433,6 +534,7 @@ uint32_t GetConfig(uint32_t option) {
     case CONFIG_NET_PREBUF: return static_cast<uint32_t>(e.prebuf.load());
     case CONFIG_NET_PLAYLIST: return static_cast<uint32_t>(e.playlist.load());
     case CONFIG_NET_READTIMEOUT: return static_cast<uint32_t>(e.readTimeout.load());
+    case CONFIG_NET_RECONNECT: return static_cast<uint32_t>(e.reconnect.load());
     default: return failWith(ERROR_ILLTYPE, kNoValue);
   }
 }
@@ -446,14 +548,14 @@ bool SetConfigPtr(uint32_t option, const void* value) {
     case CONFIG_NET_PROXY: e.proxy = text; break;
     default: return fail(ERROR_ILLTYPE);
   }
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
 const void* GetConfigPtr(uint32_t option) {
   EngineState& e = engine();
   std::lock_guard<std::mutex> lock(e.mutex);
-  lastError = ERROR_OK;
+  succeed();
   switch (option) {
     case CONFIG_NET_AGENT: return e.agent.empty() ? nullptr : e.agent.c_str();
     case CONFIG_NET_PROXY: return e.proxy.empty() ? nullptr : e.proxy.c_str();
@@ -464,16 +566,97 @@ const void* GetConfigPtr(uint32_t option) {
 // ---- creators ----
 
 HSTREAM StreamCreateURL(const char* url, uint32_t /*offset*/, uint32_t flags, DOWNLOADPROC* proc, void* user) {
-  return create(Creator::Plain, url, flags, proc, user, 0);
+  return create(contextFor(Creator::Plain, flags, proc, user), url, 0);
 }
 
 HSTREAM AAC_StreamCreateURL(const char* url, uint32_t /*offset*/, uint32_t flags, DOWNLOADPROC* proc,
                             void* user) {
-  return create(Creator::Aac, url, flags, proc, user, 0);
+  return create(contextFor(Creator::Aac, flags, proc, user), url, 0);
 }
 
 HSTREAM HLS_StreamCreateURL(const char* url, uint32_t flags, DOWNLOADPROC* proc, void* user) {
-  return create(Creator::Hls, url, flags, proc, user, 0);
+  return create(contextFor(Creator::Hls, flags, proc, user), url, 0);
+}
+
+HOPEN StreamOpenURL(const char* url, uint32_t flags, DOWNLOADPROC* proc, void* user, bool play, int startMs) {
+  EngineState& e = engine();
+  reapOpenings(false);
+  {
+    std::lock_guard<std::mutex> lock(e.mutex);
+    if (!e.initialized) return failWith<HOPEN>(ERROR_INIT, 0);
+  }
+  if (!url) return failWith<HOPEN>(ERROR_ILLPARAM, 0);
+  auto opening = std::make_shared<Opening>();
+  CreateContext cx = contextFor(Creator::Any, flags, proc, user);
+  cx.cancel = &opening->cancel;
+  HOPEN id;
+  {
+    std::lock_guard<std::mutex> lock(e.mutex);
+    id = e.nextOpening++;
+    if (e.nextOpening == 0) e.nextOpening = 1;
+    e.openings[id] = opening;
+  }
+  try {
+    // The opening owns a reference of its own: a cancelled one ends by itself.
+    opening->thread = std::thread([opening, cx, address = std::string(url), play, startMs] {
+      HSTREAM h = create(cx, address.c_str(), 0);
+      opening->error = h ? ERROR_OK : lastError;
+      opening->detail = h ? ErrorDetail{} : lastDetail;
+      if (h && play) {
+        if (auto ch = lookup(h)) {
+          if (!ch->isDecodeChannel()) ch->playWhenBuffered(startMs);
+        }
+      }
+      opening->handle = h;
+      opening->done = true;
+      wakeMainThread();
+    });
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(e.mutex);
+    e.openings.erase(id);
+    return failWith<HOPEN>(ERROR_MEM, 0);
+  }
+  succeed();
+  return id;
+}
+
+bool StreamOpenResult(HOPEN open, HSTREAM* handle, int* error, ErrorDetail* detail) {
+  EngineState& e = engine();
+  std::shared_ptr<Opening> opening;
+  {
+    std::lock_guard<std::mutex> lock(e.mutex);
+    auto it = e.openings.find(open);
+    if (it == e.openings.end()) {
+      // Not an opening (or one already reported): ended, with nothing.
+      if (handle) *handle = 0;
+      if (error) *error = ERROR_HANDLE;
+      if (detail) *detail = {};
+      fail(ERROR_HANDLE);
+      return true;
+    }
+    if (!it->second->done.load()) return false;
+    opening = it->second;
+    e.openings.erase(it);
+  }
+  opening->thread.join();
+  if (handle) *handle = opening->handle;
+  if (error) *error = opening->error;
+  if (detail) *detail = opening->detail;
+  succeed();
+  return true;
+}
+
+void StreamOpenCancel(HOPEN open) {
+  EngineState& e = engine();
+  {
+    std::lock_guard<std::mutex> lock(e.mutex);
+    auto it = e.openings.find(open);
+    if (it == e.openings.end()) return;
+    it->second->cancel = true;
+    e.abandoned.push_back(std::move(it->second));
+    e.openings.erase(it);
+  }
+  reapOpenings(false);
 }
 
 bool StreamFree(HSTREAM handle) {
@@ -488,7 +671,7 @@ bool StreamFree(HSTREAM handle) {
   }
   release(ch);
   reapZombies();
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -509,7 +692,7 @@ const char* ChannelGetTags(uint32_t handle, uint32_t tags) {
   if (tags == TAG_HTTP || tags == TAG_ICY) {
     const std::string* t = ch->headerTags(tags == TAG_ICY);
     if (!t) return failWith<const char*>(ERROR_NOTAVAIL, nullptr);
-    lastError = ERROR_OK;
+    succeed();
     return t->data();
   }
   if (tags == TAG_META) {
@@ -517,7 +700,7 @@ const char* ChannelGetTags(uint32_t handle, uint32_t tags) {
     // any moment, and the caller reads it after this returns.
     thread_local std::string copy;
     if (!ch->metaText(copy)) return failWith<const char*>(ERROR_NOTAVAIL, nullptr);
-    lastError = ERROR_OK;
+    succeed();
     return copy.c_str();
   }
   return failWith<const char*>(ERROR_NOTAVAIL, nullptr);
@@ -527,11 +710,12 @@ HSYNC ChannelSetSync(uint32_t handle, uint32_t type, uint64_t param, SYNCPROC* p
   auto ch = lookup(handle);
   if (!ch) return 0;
   uint32_t base = type & 0x00FFFFFF;
-  if (base != SYNC_END && base != SYNC_META && base != SYNC_STALL && base != SYNC_DOWNLOAD && base != SYNC_FREE) {
+  if (base != SYNC_END && base != SYNC_META && base != SYNC_STALL && base != SYNC_DOWNLOAD && base != SYNC_FREE &&
+      base != SYNC_RECONNECT) {
     return failWith<HSYNC>(ERROR_ILLTYPE, 0);
   }
   if (!proc) return failWith<HSYNC>(ERROR_ILLPARAM, 0);
-  lastError = ERROR_OK;
+  succeed();
   return ch->addSync(type, param, proc, user);
 }
 
@@ -539,7 +723,7 @@ bool ChannelRemoveSync(uint32_t handle, HSYNC sync) {
   auto ch = lookup(handle);
   if (!ch) return false;
   if (!ch->removeSync(sync)) return fail(ERROR_HANDLE);
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -549,7 +733,7 @@ bool ChannelPlay(uint32_t handle, bool restart) {
   if (!ch) return false;
   if (ch->isDecodeChannel()) return fail(ERROR_DECODE);
   ch->play(restart);
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -560,7 +744,7 @@ bool ChannelPause(uint32_t handle) {
   uint32_t now = ch->activity();
   if (now != ACTIVE_PLAYING && now != ACTIVE_STALLED) return fail(ERROR_NOPLAY);
   ch->pause();
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -568,7 +752,7 @@ bool ChannelStop(uint32_t handle) {
   auto ch = lookup(handle);
   if (!ch) return false;
   ch->halt();
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -576,7 +760,7 @@ uint32_t ChannelIsActive(uint32_t handle) {
   reapZombies();
   auto ch = lookup(handle);
   if (!ch) return ACTIVE_STOPPED;
-  lastError = ERROR_OK;
+  succeed();
   return ch->activity();
 }
 
@@ -588,7 +772,7 @@ bool ChannelGetInfo(uint32_t handle, ChannelInfo* info) {
   info->chans = 2;
   info->flags = ch->flags();
   info->ctype = ch->ctype();
-  lastError = ERROR_OK;
+  succeed();
   return true;
 }
 
@@ -600,7 +784,7 @@ uint32_t ChannelGetData(uint32_t handle, void* buffer, uint32_t length) {
   uint32_t bytes = length & 0x0FFFFFFF;  // the high bits carry flags
   long frames = ch->readFrames(static_cast<float*>(buffer), bytes / (2 * sizeof(float)));
   if (frames < 0) return failWith(ERROR_ENDED, kNoValue);
-  lastError = ERROR_OK;
+  succeed();
   return static_cast<uint32_t>(frames) * 2 * sizeof(float);
 }
 

@@ -60,7 +60,34 @@ constexpr int ERROR_DECODE = 38;     // a decoding channel cannot be played
 constexpr int ERROR_TIMEOUT = 40;    // the server did not answer within the time-out
 constexpr int ERROR_FILEFORM = 41;   // unsupported format (or not this creator's format)
 constexpr int ERROR_ENDED = 45;      // a decoding channel has reached its end
+constexpr int ERROR_CANCEL = 100;    // the opening was cancelled (StreamOpenCancel)
 constexpr int ERROR_UNKNOWN = -1;
+
+// What lies behind the last error of the calling thread (ErrorGetDetail), for
+// telling the user what went wrong in terms he can act on. The codes above
+// stay as they are; this only adds the reason.
+enum class FailReason : uint8_t {
+  None,
+  NoSuchFile,     // a local file that does not exist or cannot be read
+  BadAddress,     // an address that cannot be parsed, or a scheme the engine does not speak
+  UnknownHost,    // the host name does not resolve
+  Refused,        // nothing accepts connections at that port
+  Unreachable,    // no route to the host (network down, host away)
+  Certificate,    // TLS: the server's certificate is not trusted or not for this host
+  Tls,            // TLS: the handshake failed for another reason
+  HttpStatus,     // the server answered with an error status (ErrorDetail::status)
+  Redirects,      // redirected too often (a loop)
+  NotHttp,        // the server's answer is not HTTP at all
+  Closed,         // the server closed the connection before answering
+  Timeout,        // nothing came within the time-out
+  NoAudio,        // what the address delivers holds no audio this engine decodes
+  EmptyPlaylist,  // a playlist without a single entry
+  Cancelled,      // the opening was cancelled
+};
+struct ErrorDetail {
+  FailReason reason = FailReason::None;
+  int status = 0;  // the HTTP status with FailReason::HttpStatus
+};
 
 // Stream creation flags.
 constexpr uint32_t STREAM_AUTOFREE = 0x40000;   // free the stream when it ends
@@ -97,6 +124,11 @@ constexpr uint32_t SYNC_META = 4;      // new in-band metadata arrived
 constexpr uint32_t SYNC_STALL = 6;     // data 0: stalled for lack of data; 1: resumed
 constexpr uint32_t SYNC_DOWNLOAD = 7;  // the download has ended
 constexpr uint32_t SYNC_FREE = 8;      // the stream is being freed
+// A live network stream lost its connection and is being reopened
+// (CONFIG_NET_RECONNECT): data 0 when the connection is lost, 1 when the
+// stream plays on over a new connection, 2 when the engine gave up (the
+// stream then ends once what it holds has played).
+constexpr uint32_t SYNC_RECONNECT = 16;
 constexpr uint32_t SYNC_MIXTIME = 0x40000000;  // accepted: every sync is called at once
 constexpr uint32_t SYNC_ONETIME = 0x80000000;  // remove the sync after its first call
 
@@ -115,7 +147,13 @@ constexpr uint32_t CONFIG_NET_PREBUF = 15;      // % of the buffer filled before
 constexpr uint32_t CONFIG_NET_AGENT = 16;       // User-Agent text
 constexpr uint32_t CONFIG_NET_PROXY = 17;       // "[user:pass@]host:port"; null or "" = direct
 constexpr uint32_t CONFIG_NET_PLAYLIST = 21;    // 0 = never follow playlists, 1 or 2 = follow
-constexpr uint32_t CONFIG_NET_READTIMEOUT = 37; // ms without data that end a stream, 0 = never
+constexpr uint32_t CONFIG_NET_READTIMEOUT = 37; // ms without data that end a connection, 0 = never
+// How long a live network stream (one without a known length) whose
+// connection dropped, or stayed silent for CONFIG_NET_READTIMEOUT, is reopened
+// before the engine gives up, in ms; 0 (the default) = never reopened, the
+// stream ends when its data runs out. A file or a programme of known length
+// is never reopened.
+constexpr uint32_t CONFIG_NET_RECONNECT = 64;
 
 // ChannelGetData: request the data as float (the only form delivered).
 constexpr uint32_t DATA_FLOAT = 0x40000000;
@@ -157,6 +195,8 @@ bool Free();
 
 // Error code of the last call made by the calling thread.
 int ErrorGetCode();
+// Why the last failing call of the calling thread failed (see FailReason).
+ErrorDetail ErrorGetDetail();
 
 bool SetConfig(uint32_t option, uint32_t value);
 // Returns the option's value, or 0xFFFFFFFF (ERROR_ILLTYPE) for an unknown option.
@@ -173,6 +213,25 @@ HSTREAM StreamCreateURL(const char* url, uint32_t offset, uint32_t flags, DOWNLO
 HSTREAM AAC_StreamCreateURL(const char* url, uint32_t offset, uint32_t flags, DOWNLOADPROC* proc,
                             void* user);
 HSTREAM HLS_StreamCreateURL(const char* url, uint32_t flags, DOWNLOADPROC* proc, void* user);
+
+// Opening without waiting. StreamOpenURL starts opening an address on a
+// thread of the engine and returns at once, so the caller can go on serving
+// its user; StreamOpenResult then tells whether the opening has ended (the
+// wake hook is called when it does), and StreamOpenCancel gives it up. The
+// opening is one attempt at everything the three creators take, in their
+// order (plain formats, AAC, HLS), over one connection, following playlists,
+// all within one deadline: CONFIG_NET_TIMEOUT from the call. With `play`, the
+// stream starts playing by itself once enough audio is in hand to play on
+// smoothly (`startMs` of it, or the whole download if it is shorter).
+using HOPEN = uint32_t;
+HOPEN StreamOpenURL(const char* url, uint32_t flags, DOWNLOADPROC* proc, void* user, bool play, int startMs);
+// False while the opening goes on. Then true, once: `handle` gets the stream
+// (0 on failure, with the error code and its detail). The opening is
+// forgotten afterwards.
+bool StreamOpenResult(HOPEN open, HSTREAM* handle, int* error, ErrorDetail* detail);
+// Gives the opening up and forgets it; returns at once. A stream it made
+// meanwhile is freed.
+void StreamOpenCancel(HOPEN open);
 
 // Stops and frees the stream; callbacks of it are not called after this returns.
 bool StreamFree(HSTREAM handle);

@@ -153,6 +153,27 @@ std::string resolveUrl(const StreamUrl& base, const std::string& reference) {
   return base.scheme + "://" + base.hostPort() + dir + reference;
 }
 
+std::string escapeRequestTarget(const std::string& path) {
+  static const char* const kHex = "0123456789ABCDEF";
+  static const std::string kUnsafe = "\"<>\\^`{|}";
+  auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  std::string out;
+  out.reserve(path.size());
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    const auto b = static_cast<unsigned char>(c);
+    const bool escape = i + 2 < path.size() && c == '%' && isHex(path[i + 1]) && isHex(path[i + 2]);
+    if (b <= 0x20 || b >= 0x7F || kUnsafe.find(c) != std::string::npos || (c == '%' && !escape)) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // ---- download buffer ----
 
 void ByteRing::setCapacity(size_t capacity) {
@@ -185,11 +206,28 @@ size_t ByteRing::peek(uint8_t* dst, size_t n) const {
   return n;
 }
 
-size_t ByteRing::read(uint8_t* dst, size_t n) {
-  n = peek(dst, n);
+size_t ByteRing::peekAt(size_t offset, uint8_t* dst, size_t n) const {
+  if (offset >= size_) return 0;
+  n = std::min(n, size_ - offset);
+  if (n == 0) return 0;
+  size_t cap = data_.size();
+  size_t from = (start_ + offset) % cap;
+  size_t first = std::min(n, cap - from);
+  std::memcpy(dst, data_.data() + from, first);
+  std::memcpy(dst + first, data_.data(), n - first);
+  return n;
+}
+
+size_t ByteRing::skip(size_t n) {
+  n = std::min(n, size_);
   start_ = data_.empty() ? 0 : (start_ + n) % data_.size();
   size_ -= n;
   return n;
+}
+
+size_t ByteRing::read(uint8_t* dst, size_t n) {
+  n = peek(dst, n);
+  return skip(n);
 }
 
 // ---- sockets ----
@@ -253,7 +291,7 @@ NetResult waitReady(int fd, short events, int64_t deadlineMs, const std::atomic<
 }
 
 NetResult connectTcp(const std::string& host, int port, int64_t deadlineMs,
-                     const std::atomic<bool>* abort, int& fdOut) {
+                     const std::atomic<bool>* abort, int& fdOut, FailReason& reason) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -262,36 +300,37 @@ NetResult connectTcp(const std::string& host, int port, int64_t deadlineMs,
   // The name is resolved here rather than inside the connect loop so that an
   // unknown host is told apart from a server that went away.
   if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || !list) {
+    reason = FailReason::UnknownHost;
     return NetResult::NotFound;
   }
   NetResult result = NetResult::NotFound;
+  reason = FailReason::Refused;
   for (addrinfo* ai = list; ai; ai = ai->ai_next) {
     int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) continue;
     int r = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
-    if (r != 0 && errno != EINPROGRESS) {
-      ::close(fd);
-      continue;
-    }
-    if (r != 0) {
+    int err = r == 0 ? 0 : errno;
+    if (r != 0 && err == EINPROGRESS) {
       NetResult w = waitReady(fd, POLLOUT, deadlineMs, abort);
       if (w != NetResult::Ok) {
         ::close(fd);
         result = w;
+        reason = w == NetResult::Timeout ? FailReason::Timeout : FailReason::Cancelled;
         break;
       }
-      int err = 0;
       socklen_t len = sizeof err;
       getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-      if (err != 0) {
-        ::close(fd);
-        continue;
-      }
+    }
+    if (err != 0) {
+      ::close(fd);
+      if (err == ENETUNREACH || err == EHOSTUNREACH || err == ENETDOWN) reason = FailReason::Unreachable;
+      continue;
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     fdOut = fd;
     result = NetResult::Ok;
+    reason = FailReason::None;
     break;
   }
   freeaddrinfo(list);
@@ -331,14 +370,27 @@ void HttpStream::close() {
   connected_ = false;
 }
 
+NetResult HttpStream::failWith(NetResult result, FailReason reason) {
+  failReason_ = result == NetResult::Timeout   ? FailReason::Timeout
+                : result == NetResult::Aborted ? FailReason::Cancelled
+                                               : reason;
+  return result;
+}
+
+bool HttpStream::complete() const {
+  return contentLength_ >= 0 && downloaded_.load() >= static_cast<uint64_t>(contentLength_);
+}
+
 NetResult HttpStream::open(const std::string& url, const Options& options) {
   options_ = options;
+  failReason_ = FailReason::None;
+  failStatus_ = 0;
   ring_.setCapacity(options.bufferCapacity);
-  int64_t deadline = steadyMs() + std::max(options.timeoutMs, 1);
+  int64_t deadline = options.deadlineMs > 0 ? options.deadlineMs : steadyMs() + std::max(options.timeoutMs, 1);
   std::string current = url;
   for (int hop = 0; hop <= kMaxRedirects; ++hop) {
     StreamUrl target;
-    if (!target.parse(current)) return NetResult::NotFound;
+    if (!target.parse(current)) return failWith(NetResult::NotFound, FailReason::BadAddress);
     std::string location;
     NetResult r = openOnce(target, deadline, location);
     if (r == NetResult::Timeout) timedOut_ = true;
@@ -356,10 +408,13 @@ NetResult HttpStream::open(const std::string& url, const Options& options) {
     close();
     bool redirect = status_ == 301 || status_ == 302 || status_ == 303 || status_ == 307 ||
                     status_ == 308;
-    if (!redirect || location.empty()) return NetResult::NotFound;
+    if (!redirect || location.empty()) {
+      failStatus_ = status_;
+      return failWith(NetResult::NotFound, FailReason::HttpStatus);
+    }
     current = resolveUrl(target, location);
   }
-  return NetResult::NotFound;
+  return failWith(NetResult::NotFound, FailReason::Redirects);
 }
 
 NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std::string& location) {
@@ -376,9 +431,10 @@ NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std:
   if (viaProxy && !proxy.auth.empty()) {
     proxyAuth = "Proxy-Authorization: Basic " + base64(proxy.auth) + "\r\n";
   }
-  NetResult r = viaProxy ? connectTcp(proxy.host, proxy.port, deadlineMs, options_.abort, transport_->fd)
-                         : connectTcp(target.host, target.port, deadlineMs, options_.abort, transport_->fd);
-  if (r != NetResult::Ok) return r;
+  FailReason why = FailReason::None;
+  NetResult r = viaProxy ? connectTcp(proxy.host, proxy.port, deadlineMs, options_.abort, transport_->fd, why)
+                         : connectTcp(target.host, target.port, deadlineMs, options_.abort, transport_->fd, why);
+  if (r != NetResult::Ok) return failWith(r, why);
 
   auto sendAll = [&](const std::string& text) -> NetResult {
     size_t sent = 0;
@@ -388,10 +444,10 @@ NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std:
         sent += static_cast<size_t>(n);
         continue;
       }
-      if (n == -1) return NetResult::NotFound;
+      if (n == -1) return failWith(NetResult::NotFound, FailReason::Closed);
       NetResult w = waitReady(transport_->fd, transport_->ssl ? transport_->events() : POLLOUT,
                               deadlineMs, options_.abort);
-      if (w != NetResult::Ok) return w;
+      if (w != NetResult::Ok) return failWith(w, FailReason::Closed);
     }
     return NetResult::Ok;
   };
@@ -407,13 +463,16 @@ NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std:
     std::string rest;
     r = readHeaders(deadlineMs, rest);
     if (r != NetResult::Ok) return r;
-    if (status_ != 200) return NetResult::NotFound;
+    if (status_ != 200) {
+      failStatus_ = status_;
+      return failWith(NetResult::NotFound, FailReason::HttpStatus);
+    }
     lines_.clear();
     status_ = 0;
   }
   if (tls) {
     SSL_CTX* ctx = tlsContext();
-    if (!ctx) return NetResult::NotFound;
+    if (!ctx) return failWith(NetResult::NotFound, FailReason::Tls);
     transport_->ssl = SSL_new(ctx);
     SSL* ssl = transport_->ssl;
     SSL_set_fd(ssl, transport_->fd);
@@ -433,15 +492,19 @@ NetResult HttpStream::openOnce(const StreamUrl& target, int64_t deadlineMs, std:
       int e = SSL_get_error(ssl, c);
       if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) {
         ERR_clear_error();
-        return NetResult::NotFound;  // handshake refused or certificate not trusted
+        // Handshake refused, or the certificate not trusted for this host.
+        const bool certificate = SSL_get_verify_result(ssl) != X509_V_OK;
+        return failWith(NetResult::NotFound, certificate ? FailReason::Certificate : FailReason::Tls);
       }
       NetResult w = waitReady(transport_->fd, e == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN, deadlineMs,
                               options_.abort);
-      if (w != NetResult::Ok) return w;
+      if (w != NetResult::Ok) return failWith(w, FailReason::Tls);
     }
   }
 
-  std::string request = "GET " + ((viaProxy && !tls) ? target.text() : target.path) + " HTTP/1.0\r\n";
+  const std::string path = escapeRequestTarget(target.path);
+  std::string request =
+      "GET " + ((viaProxy && !tls) ? target.scheme + "://" + target.hostPort() + path : path) + " HTTP/1.0\r\n";
   request += "Host: " + target.hostPort() + "\r\n";
   request += "User-Agent: " + (options_.userAgent.empty() ? std::string("Ondaria/3.0") : options_.userAgent) +
              "\r\n";
@@ -482,10 +545,11 @@ NetResult HttpStream::readHeaders(int64_t deadlineMs, std::string& rest) {
     NetResult w = transport_->hasPending()
                       ? NetResult::Ok
                       : waitReady(transport_->fd, transport_->events(), deadlineMs, options_.abort);
-    if (w != NetResult::Ok) return w;
+    if (w != NetResult::Ok) return failWith(w, FailReason::Closed);
     int n = transport_->recv(buf, sizeof buf);
     if (n == -2) continue;
-    if (n <= 0) return NetResult::NotFound;  // closed or reset before the headers ended
+    // Closed or reset before the headers ended.
+    if (n <= 0) return failWith(NetResult::NotFound, FailReason::Closed);
     raw.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
     size_t crlf = raw.find("\r\n\r\n");
     size_t lf = raw.find("\n\n");
@@ -496,12 +560,12 @@ NetResult HttpStream::readHeaders(int64_t deadlineMs, std::string& rest) {
       end = lf;
       sepLen = 2;
     } else if (raw.size() > kMaxHeaderBytes) {
-      return NetResult::NotFound;
+      return failWith(NetResult::NotFound, FailReason::NotHttp);
     }
   }
   rest = raw.substr(end + sepLen);
   raw.erase(end);
-  if (!parseResponseHead(raw, lines_, status_, isIcy_)) return NetResult::NotFound;
+  if (!parseResponseHead(raw, lines_, status_, isIcy_)) return failWith(NetResult::NotFound, FailReason::NotHttp);
   return NetResult::Ok;
 }
 
@@ -566,6 +630,14 @@ size_t HttpStream::pump(int waitMs) {
 
 size_t HttpStream::readBody(uint8_t* dst, size_t n) {
   size_t got = ring_.read(dst, n);
+  buffered_ = ring_.size();
+  return got;
+}
+
+size_t HttpStream::peekBody(size_t offset, uint8_t* dst, size_t n) const { return ring_.peekAt(offset, dst, n); }
+
+size_t HttpStream::skipBody(size_t n) {
+  size_t got = ring_.skip(n);
   buffered_ = ring_.size();
   return got;
 }

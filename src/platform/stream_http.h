@@ -21,6 +21,7 @@
 
 #include "platform/http_head.h"
 #include "platform/icy_metadata.h"
+#include "platform/stream_engine.h"
 
 namespace platform {
 
@@ -40,6 +41,13 @@ struct StreamUrl {
 // Address named by a Location header or a playlist entry, relative to `base`.
 std::string resolveUrl(const StreamUrl& base, const std::string& reference);
 
+// The path of a request line as it is sent: every byte that may not stand in
+// a request target (controls, blank, bytes 0x7F-0xFF, and " < > \ ^ ` { | })
+// becomes "%" and two upper-case hex digits. An escape already in the address
+// ("%20") is kept as it is, so an address is never escaped twice; a "%" that
+// begins no escape becomes "%25".
+std::string escapeRequestTarget(const std::string& path);
+
 // The download buffer: a byte ring whose capacity can change while it holds
 // data. Used by one thread at a time.
 class ByteRing {
@@ -52,6 +60,9 @@ class ByteRing {
   size_t write(const uint8_t* src, size_t n);  // returns what fitted
   size_t read(uint8_t* dst, size_t n);
   size_t peek(uint8_t* dst, size_t n) const;
+  // As peek, from `offset` bytes in.
+  size_t peekAt(size_t offset, uint8_t* dst, size_t n) const;
+  size_t skip(size_t n);  // drops up to n bytes from the front
 
  private:
   std::vector<uint8_t> data_;
@@ -65,6 +76,7 @@ class HttpStream {
  public:
   struct Options {
     int timeoutMs = 5000;                     // for the whole opening, redirects included
+    int64_t deadlineMs = 0;                   // steady-clock ms; when set, it bounds the opening instead
     std::string userAgent;
     std::string proxy;                        // "[user:pass@]host:port" or empty
     const std::atomic<bool>* abort = nullptr;  // set by another thread to give up
@@ -97,6 +109,11 @@ class HttpStream {
   size_t pump(int waitMs);
   // Takes up to n bytes out of the buffer.
   size_t readBody(uint8_t* dst, size_t n);
+  // Copies up to n bytes that stand `offset` bytes into the buffer, leaving
+  // them there (a format that failed to decode lets another one read again).
+  size_t peekBody(size_t offset, uint8_t* dst, size_t n) const;
+  // Drops up to n bytes from the front of the buffer.
+  size_t skipBody(size_t n);
   // Waits until the buffer holds at least `bytes` or the download has ended.
   // False when the deadline (steady-clock ms, 0 = none) passed or abort was set.
   bool waitFor(size_t bytes, int64_t deadlineMs);
@@ -104,6 +121,11 @@ class HttpStream {
   ByteRing& buffer() { return ring_; }
   bool connected() const { return connected_.load(); }
   bool timedOut() const { return timedOut_; }
+  // Why open() failed (None after success).
+  FailReason failReason() const { return failReason_; }
+  int failStatus() const { return failStatus_; }  // the HTTP status with FailReason::HttpStatus
+  // The body is complete: the server said how long it is and all of it came.
+  bool complete() const;
   uint64_t downloaded() const { return downloaded_.load(); }
   size_t buffered() const { return buffered_.load(); }
 
@@ -122,6 +144,7 @@ class HttpStream {
   struct Transport;
   NetResult openOnce(const StreamUrl& target, int64_t deadlineMs, std::string& location);
   NetResult readHeaders(int64_t deadlineMs, std::string& rest);
+  NetResult failWith(NetResult result, FailReason reason);
   void acceptBody(const uint8_t* data, size_t n);
   void endDownload();
   bool aborted() const;
@@ -138,6 +161,8 @@ class HttpStream {
   std::atomic<uint64_t> downloaded_{0};
   std::atomic<size_t> buffered_{0};
   bool timedOut_ = false;
+  FailReason failReason_ = FailReason::None;
+  int failStatus_ = 0;
   int readTimeoutMs_ = 0;
   int64_t lastDataMs_ = 0;
   IcyDemux icy_;  // the metadata interleaved with the audio

@@ -27,4 +27,12 @@ std::string demuxerForContentType(const std::string& contentType);
 // Content-Types that announce AAC (ADTS or MP4) audio.
 bool isAacContentType(const std::string& contentType);
 
+// The audio format the first bytes of a body are in, told by the bytes alone:
+// "mp3" (MPEG audio frames, also after an ID3 tag), "aac" (ADTS frames), "ogg",
+// "flac", "mp4", "wav"; "" when the bytes do not say. Frames count only when
+// two follow each other where the first one's header says the next begins, so
+// a stray sync word in other data is not taken for audio. Servers often
+// announce a Content-Type that does not match what they send; the bytes win.
+std::string sniffAudioFormat(std::string_view head);
+
 }  // namespace platform

@@ -16,6 +16,7 @@ namespace ondaria {
 namespace {
 
 constexpr uint8_t kCtrlC = 3;
+constexpr uint8_t kEnter = 13;
 constexpr uint8_t kCtrlR = 18;
 constexpr uint8_t kEsc = 27;
 
@@ -37,6 +38,8 @@ struct ExternalState {
   platform::PipedChild child;
   StreamParameters parameters;
   std::string errorCarry;  // error output not yet searched to a line end
+  std::string errorLine;   // error output since the last line end
+  std::string lastError;   // the last whole line of error output
 };
 
 ExternalState& external() {
@@ -79,7 +82,22 @@ void showOutput(const std::string& bytes) {
 // come; the rest of the error output is not shown.
 void takeErrorOutput(const std::string& bytes) {
   std::string& carry = external().errorCarry;
-  carry += platform::utf8ToCp1252(bytes);
+  const std::string text = platform::utf8ToCp1252(bytes);
+  // The last whole line is what the player said before it gave up. Lines
+  // ended by a carriage return alone are progress reports, overwritten in place.
+  for (char c : text) {
+    std::string& line = external().errorLine;
+    if (c == '\n') {
+      const std::string done = trimmedText(line);
+      if (!done.empty()) external().lastError = done;
+      line.clear();
+    } else if (c == '\r') {
+      line.clear();
+    } else if (line.size() < kErrorCarryMax) {
+      line += c;
+    }
+  }
+  carry += text;
   const size_t mark = carry.find(kStreamMark);
   if (mark == std::string::npos) {
     // Keep only what could be the start of a mark cut in two.
@@ -114,6 +132,8 @@ std::vector<std::string> playerCommand(const std::string& address) {
 bool startPiped(const std::vector<std::string>& argv) {
   stopPiped();  // only one player runs at a time
   external().errorCarry.clear();
+  external().errorLine.clear();
+  external().lastError.clear();
   return platform::spawnPiped(argv, external().child).ok();
 }
 
@@ -200,7 +220,15 @@ int playExternal(const std::string& address) {
   platform::PipedChild& child = external().child;
   uint8_t k = ' ';
   bool remove = false;
+  int exitCode = 0;
+  bool ended = false;
   while (k != kEsc) {
+    // The player ended by itself (the stream is over, or it gave up): what it
+    // still wrote is taken, and the user is told.
+    if (!ended && platform::processEnded(child.pid, &exitCode)) {
+      child.pid = -1;  // reaped: nobody may signal that number any more
+      ended = true;
+    }
     bool busy = false;
     const std::string output = readPipe(PlayerPipe::Output);
     if (!output.empty()) {
@@ -222,12 +250,34 @@ int playExternal(const std::string& address) {
       if (k == kCtrlC) copyToClipboard(address);
       if (k != kEsc) externalKey(k, address);
     } else if (!busy) {
+      if (ended) break;
       platform::waitReadable({child.output, child.error}, kIdleWaitMs);
     }
   }
   flushKeys();
   stopPiped();
-  return remove ? kResultRemove : 0;
+  if (remove || !ended || k == kEsc) return remove ? kResultRemove : 0;
+  if (exitCode == 0) {
+    sayMessage("ODFIMEXT", 2);
+    return 0;
+  }
+  // A failure: its last words, then the same question as after a failed
+  // stream, so that a station that does not work can be removed.
+  sayMessage("ODFALEXT", 1);
+  if (!external().lastError.empty()) {
+    writeLineSpoken(drawable(std::string_view(external().lastError).substr(0, kConsoleColumns)));
+  }
+  writeLine();
+  sayMessage("ODAPTENT", 1);
+  for (;;) {
+    const uint8_t answer = readKey();
+    if (answer == 0) {
+      readKey();  // the code byte of an extended key is no answer
+      continue;
+    }
+    if (answer == kCtrlR) return kResultRemove;
+    if (answer == kEnter || answer == kEsc) return 0;
+  }
 }
 
 }  // namespace ondaria

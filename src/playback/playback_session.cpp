@@ -33,6 +33,8 @@ constexpr int kPollMs = 100;
 constexpr int kPlayingWaitMs = 1000;
 // The global stream volume runs 0...10000; the user speaks of 1...100.
 constexpr int kVolumeStep = 100;
+// What + and - change, in the user's 1...100.
+constexpr int kVolumeKeyStep = 10;
 
 struct KeyBinding {
   bool extended;
@@ -50,6 +52,8 @@ constexpr KeyBinding kSessionKeys[] = {
     {false, 'N', SessionAction::SayShortName},
     {false, 'P', SessionAction::StationInfo},
     {false, 'V', SessionAction::Volume},
+    {false, '+', SessionAction::VolumeUp},
+    {false, '-', SessionAction::VolumeDown},
     {true, 71, SessionAction::FirstProgramme},  // Home
     {true, 73, SessionAction::Previous},        // Page Up
     {true, 79, SessionAction::LastProgramme},   // End
@@ -57,9 +61,9 @@ constexpr KeyBinding kSessionKeys[] = {
 };
 
 // The messages that list the session's keys, in the order they are given.
-constexpr std::string_view kOptionMessages[] = {"ODOPCSAO", "ODESPACO", "ODOPNOME",
-                                                "ODOPVOL",  "ODOPPARM", "ODOPENDR",
-                                                "ODOPPROX", "ODOPANT",  "ODOPESC"};
+constexpr std::string_view kOptionMessages[] = {"ODOPCSAO", "ODESPACO", "ODOPNOME", "ODOPVOL",
+                                                "ODOPVMM",  "ODOPPARM", "ODOPENDR", "ODOPPROX",
+                                                "ODOPANT",  "ODOPESC"};
 
 
 // A whole number with an optional sign, blanks around it allowed; far too
@@ -122,7 +126,8 @@ int Session::run() {
     writeLine();
   }
   while (running_) {
-    delayMs(kPollMs);
+    // An opening starts at once; otherwise the look at the stream is paced.
+    if (!needOpen_) delayMs(kPollMs);
     if (needOpen_) {
       if (index_ >= count()) break;
       shortName_ = showShortName(list_[index_], index_, count());
@@ -139,6 +144,8 @@ int Session::run() {
     // A paused or stalled stream counts as active.
     while (platform::ChannelIsActive(handle_) != platform::ACTIVE_STOPPED) {
       refreshTitleLine();
+      // Once per lost connection, while the engine reopens it.
+      if (takeReconnectNotice()) sayMessage("ODRECNX", 1);
       if (keyPressed()) break;
       waitForConsoleEvent(kPlayingWaitMs);
       if (keyPressed()) break;
@@ -197,6 +204,8 @@ void Session::handleKey() {
     case SessionAction::SayShortName: speakText(shortName_); break;
     case SessionAction::StationInfo: showStationInfo(shortName_); break;
     case SessionAction::Volume: askVolume(); break;
+    case SessionAction::VolumeUp: stepVolume(1); break;
+    case SessionAction::VolumeDown: stepVolume(-1); break;
     case SessionAction::FirstProgramme: goToProgramme(0); break;
     case SessionAction::Previous: goToProgramme(static_cast<long long>(index_) - 1); break;
     case SessionAction::LastProgramme: goToProgramme(static_cast<long long>(count()) - 1); break;
@@ -222,16 +231,32 @@ SessionAction sessionKeyAction(bool extended, uint8_t code) {
 int playbackSession(const std::string& address) { return Session(address).run(); }
 
 void reportPlayResult(int result) {
+  std::string_view key;
   switch (result) {
-    case 0: sayMessage("ODDESLIG", 2); break;
-    case kResultFileOpen: sayMessage("ODSTNACH", 2); break;
-    case kResultTimeout: sayMessage("ODTIMOUT", 2); break;
-    case kResultFormat: sayMessage("ODERRFMT", 2); break;
+    case 0: sayMessage("ODDESLIG", 2); return;
+    case kResultCancelled: sayMessage("ODDESIST", 2); return;
+    case kResultFileOpen: key = "ODSTNACH"; break;
+    case kResultTimeout: key = "ODTIMOUT"; break;
+    case kResultFormat: key = "ODERRFMT"; break;
     default:
       sayMessage("ODERSTAT", 0);
       writeLineSpoken(std::to_string(result));
       writeLine();
-      break;
+      return;
+  }
+  const FailureReason why = result == kResultRemove ? FailureReason{} : lastFailureReason();
+  if (why.key.empty()) {
+    sayMessage(key, 2);
+    return;
+  }
+  // The result's own message, then what the user can do something about.
+  sayMessage(key, 1);
+  if (why.key == "ODRESPHT") {
+    sayMessage(why.key, 0);
+    writeLineSpoken(std::to_string(why.status));
+    writeLine();
+  } else {
+    sayMessage(why.key, 2);
   }
 }
 
@@ -240,7 +265,7 @@ int playAddress(const std::string& address) {
   int result = playbackSession(address);
   flushKeys();
   reportPlayResult(result);
-  if (result == 0) return 0;
+  if (result == 0 || result == kResultCancelled) return 0;
   sayMessage("ODAPTENT", 1);
   for (;;) {
     const uint8_t k = readKey();
@@ -321,6 +346,21 @@ void askVolume() {
   }
   n = std::clamp(n, 1LL, 100LL);
   platform::SetConfig(platform::CONFIG_GVOL_STREAM, static_cast<uint32_t>(n * kVolumeStep));
+}
+
+void stepVolume(int direction) {
+  const int now = static_cast<int>((platform::GetConfig(platform::CONFIG_GVOL_STREAM) + 1) / kVolumeStep);
+  // Onto the next tenth of the scale: 37 goes up to 40 and down to 30.
+  const int next = direction > 0 ? (now / kVolumeKeyStep + 1) * kVolumeKeyStep
+                                 : ((now + kVolumeKeyStep - 1) / kVolumeKeyStep - 1) * kVolumeKeyStep;
+  const int level = std::clamp(next, 1, 100);
+  if (level == now) {
+    errorBeep();
+    return;
+  }
+  platform::SetConfig(platform::CONFIG_GVOL_STREAM, static_cast<uint32_t>(level * kVolumeStep));
+  sayMessage("ODVOLATU", 0);
+  writeLineSpoken(std::to_string(level));
 }
 
 void showPlaybackOptions() {

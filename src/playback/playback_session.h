@@ -18,17 +18,23 @@ namespace ondaria {
 // remove the station just heard.
 inline constexpr int kResultRemove = -1;
 
-// Plays `address` and reports the outcome ("Rádio desligada.", or the error
-// followed by "Aperte enter..."). Returns 0 for a normal end, -1 when the user
-// pressed Ctrl+R (during play or at "Aperte enter..."), otherwise the engine's
-// error code.
+// Plays `address` and reports the outcome ("Rádio desligada.", "Desistiu..."
+// when the user gave an opening up, or the error and why, followed by "Aperte
+// enter..."). Returns 0 for a normal end (a given-up opening included), -1
+// when the user pressed Ctrl+R (during play or at "Aperte enter..."),
+// otherwise the engine's error code.
 int playAddress(const std::string& address);
 
 // The session itself: returns the same codes before they are reported.
 int playbackSession(const std::string& address);
 
-// The message of a session's result, with its line ends (as playAddress gives it).
+// The message of a session's result, with its line ends (as playAddress gives
+// it), and the reason of a failure (lastFailureReason) on a line of its own.
 void reportPlayResult(int result);
+
+// Steps the volume up or down by a tenth of the scale and says the new level;
+// at either end only the error beep sounds.
+void stepVolume(int direction);
 
 // Clears rows 5 to 25 and shows the short name of a programme on row 5 (with
 // its number when the list holds two or more); returns the name. Nothing is
@@ -63,6 +69,8 @@ enum class SessionAction : uint8_t {
   SayShortName,   // N
   StationInfo,    // P
   Volume,         // V
+  VolumeUp,       // + (the keypad's too)
+  VolumeDown,     // -
   FirstProgramme, // Home
   Previous,       // Page Up
   LastProgramme,  // End

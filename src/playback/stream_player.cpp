@@ -1,6 +1,7 @@
 #include "playback/stream_player.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "console/core/console.h"
@@ -10,6 +11,7 @@
 #include "platform/icy_metadata.h"
 #include "platform/stream_engine.h"
 #include "speech/say_message.h"
+#include "speech/speech.h"
 
 namespace ondaria {
 
@@ -21,6 +23,9 @@ struct PlayerState {
   std::string lastShown{kNoTitleShown};
   // Handed to the engine once at set-up; empty: direct connections.
   const std::string proxy;
+  FailureReason failure;
+  // Set by the reconnection sync (the stream's thread) when a connection is lost.
+  std::atomic<bool> reconnectNotice{false};
 };
 
 PlayerState& player() {
@@ -28,18 +33,14 @@ PlayerState& player() {
   return state;
 }
 
-// The buffer wait ends once the download buffer is filled past this share:
-// enough to ride over the first network hiccups without a long silent start.
-constexpr uint64_t kBufferPercent = 75;
-// Pause between two looks at the buffer; the wait pumps the window meanwhile.
-constexpr int kBufferPollMs = 10;
-// A server that stays connected but sends nothing must not hold the program:
-// past this, playback starts with what there is (the engine waits for data).
-constexpr int kBufferWaitLimitMs = 10000;
+// Longest wait between two looks at an opening: the engine wakes the console
+// when it ends, and a key wakes it at once.
+constexpr int kOpenPollMs = 50;
 // A header value is cut to this many characters.
 constexpr size_t kHeaderValueMax = 999;
 
-constexpr uint64_t kNotAvailable = ~uint64_t{0};
+constexpr uint8_t kCtrlBreak = 3;  // Ctrl+Break (and Ctrl+C) make this byte
+constexpr uint8_t kEsc = 27;
 
 
 std::string upperAscii(std::string_view s) {
@@ -78,29 +79,63 @@ void downloadNothing(const void*, uint32_t, void*) {}
 
 void metadataArrived(platform::HSYNC, uint32_t channel, uint32_t, void*) { readStreamTitle(channel); }
 
-// Waits until the download buffer is filled enough, the download has ended,
-// or the engine cannot tell how full it is.
-void waitForBuffer(StreamHandle handle) {
-  for (int waited = 0; waited < kBufferWaitLimitMs; waited += kBufferPollMs) {
-    const uint64_t total = platform::StreamGetFilePosition(handle, platform::FILEPOS_END);
-    // Unknown or zero size: nothing to divide by, nothing to wait for.
-    if (total == kNotAvailable || total == 0) return;
-    const uint64_t buffered = platform::StreamGetFilePosition(handle, platform::FILEPOS_BUFFER);
-    if (buffered == kNotAvailable) return;
-    if (buffered * 100 / total > kBufferPercent) return;
-    if (platform::StreamGetFilePosition(handle, platform::FILEPOS_CONNECTED) == 0) return;
-    delayMs(kBufferPollMs);
-  }
+void connectionLost(platform::HSYNC, uint32_t, uint32_t data, void*) {
+  if (data == 0) player().reconnectNotice = true;
 }
 
-// Feeds the header lines of a tag block (zero-terminated texts ended by an
-// empty one) to parseIcyHeader.
-void readHeaderTags(StreamHandle handle) {
-  const char* tags = platform::ChannelGetTags(handle, platform::TAG_ICY);
-  if (!tags) tags = platform::ChannelGetTags(handle, platform::TAG_HTTP);
-  if (!tags) return;
-  for (const char* line = tags; *line; line += std::char_traits<char>::length(line) + 1)
-    parseIcyHeader(line);
+// ESC or Ctrl+Break among the keys typed so far (extended keys skipped).
+bool cancelKeyTyped() {
+  pumpWindowMessages();
+  for (int i = 0; i < keyCount(); ++i) {
+    const uint8_t k = peekKey(i);
+    if (k == 0) {
+      ++i;  // the code byte of an extended key
+    } else if (k == kEsc || k == kCtrlBreak) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The catalogue message for why an opening failed.
+FailureReason reasonFor(const platform::ErrorDetail& detail) {
+  using platform::FailReason;
+  switch (detail.reason) {
+    case FailReason::NoSuchFile: return {"ODARQNEX"};
+    case FailReason::BadAddress: return {"ODENDINV"};
+    case FailReason::UnknownHost: return {"ODNAOSRV"};
+    case FailReason::Refused: return {"ODRECUSA"};
+    case FailReason::Unreachable: return {"ODSEMROT"};
+    case FailReason::Certificate: return {"ODCERTIF"};
+    case FailReason::Tls: return {"ODERRTLS"};
+    case FailReason::HttpStatus: return {"ODRESPHT", detail.status};
+    case FailReason::Redirects: return {"ODREDIRS"};
+    case FailReason::NotHttp: return {"ODERRSRV"};
+    case FailReason::Closed: return {"ODFECHOU"};
+    case FailReason::NoAudio: return {"ODSEMAUD"};
+    case FailReason::EmptyPlaylist: return {"ODLISVAZ"};
+    case FailReason::None:
+    case FailReason::Timeout:  // its result says it already
+    case FailReason::Cancelled: break;
+  }
+  return {};
+}
+
+// The same for a playlist that could not be downloaded.
+FailureReason reasonFor(const DownloadResult& result) {
+  switch (result.failure) {
+    case NetFailure::badAddress: return {"ODENDINV"};
+    case NetFailure::noConnection: return {"ODSEMCNX"};
+    case NetFailure::badAnswer: return {"ODERRSRV"};
+    case NetFailure::timedOut: return {"ODTIMOUT"};
+    case NetFailure::httpStatus: return {"ODRESPHT", result.status};
+    case NetFailure::tooManyRedirects:
+    case NetFailure::redirectWithoutLocation: return {"ODREDIRS"};
+    case NetFailure::truncated: return {"ODFECHOU"};
+    case NetFailure::cannotCreateFile:
+    case NetFailure::writeFailed: return {"ODERRWAR"};
+    default: return {};
+  }
 }
 
 }  // namespace
@@ -109,6 +144,9 @@ bool initStreamPlayer() {
   if (!platform::Init(-1, 44100, 0, nullptr, nullptr)) return false;
   platform::SetConfig(platform::CONFIG_NET_PLAYLIST, 1);
   platform::SetConfig(platform::CONFIG_NET_PREBUF, 0);
+  platform::SetConfig(platform::CONFIG_NET_TIMEOUT, kOpenTimeoutMs);
+  platform::SetConfig(platform::CONFIG_NET_READTIMEOUT, kStallMs);
+  platform::SetConfig(platform::CONFIG_NET_RECONNECT, kReconnectWindowMs);
   platform::SetConfigPtr(platform::CONFIG_NET_PROXY, player().proxy.c_str());
   // A new title, a stall or the end of a stream ends the playback session's
   // wait at once, so it need not poll.
@@ -126,7 +164,10 @@ std::vector<std::string> playlistEntries(const std::vector<std::string>& lines,
   const bool pls = upperAscii(kind) == ".PLS";
   std::vector<std::string> entries;
   for (const std::string& raw : lines) {
-    std::string line = trimmedText(raw);
+    std::string_view text = raw;
+    // A byte-order mark (an editor's UTF-8 signature) before the first line.
+    if (&raw == &lines.front() && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    std::string line = trimmedText(text);
     if (pls) {
       if (upperAscii(std::string_view(line).substr(0, 4)) != "FILE") continue;
       const size_t equals = line.find('=');
@@ -137,13 +178,14 @@ std::vector<std::string> playlistEntries(const std::vector<std::string>& lines,
       continue;
     }
     if (line.empty()) continue;
-    entries.push_back(resolveEntry(line, base));
+    entries.push_back(resolveEntry(addressFromOutside(line), base));
   }
   return entries;
 }
 
 bool loadProgrammeList(const std::string& address, std::vector<std::string>& list) {
   list.clear();
+  player().failure = {};
   const std::string kind = upperAscii(address.size() >= 4 ? address.substr(address.size() - 4) : address);
   if (kind != ".M3U" && kind != ".PLS") {
     list.push_back(address);
@@ -152,26 +194,86 @@ bool loadProgrammeList(const std::string& address, std::vector<std::string>& lis
   // A "file://" playlist is the local file of that path.
   const std::string source = startsWithNoCase(address, "file://") ? address.substr(7) : address;
   std::vector<std::string> lines;
-  if (!loadListFromAddress(source, lines)) return false;
+  const DownloadResult result = loadListFromAddress(engineAddress(source), lines);
+  if (!result) {
+    player().failure = reasonFor(result);
+    return false;
+  }
   list = playlistEntries(lines, kind, source);
   return true;
 }
 
-int openStream(const std::string& address, StreamHandle& handle, bool announce) {
-  if (announce) sayMessage("ODTNTCNX", 1);
-  if (handle != 0) platform::StreamFree(handle);
-  const char* url = address.c_str();
-  handle = platform::StreamCreateURL(url, 0, kStreamFlags, downloadNothing, nullptr);
-  if (handle == 0) handle = platform::AAC_StreamCreateURL(url, 0, kStreamFlags, downloadNothing, nullptr);
-  if (handle == 0) handle = platform::HLS_StreamCreateURL(url, kStreamFlags, downloadNothing, nullptr);
-  if (handle == 0) return platform::ErrorGetCode();
-  if (announce) sayMessage("ODOK", 2);
+std::string engineAddress(const std::string& address) { return platform::cp1252ToUtf8(address); }
 
-  waitForBuffer(handle);
+std::string addressFromOutside(const std::string& entry) {
+  if (!platform::isValidUtf8(entry)) return entry;
+  std::string out;
+  size_t pos = 0;
+  while (pos < entry.size()) {
+    const size_t start = pos;
+    char32_t cp = 0;
+    platform::decodeUtf8(entry, pos, cp);
+    uint8_t byte = 0;
+    if (platform::codePointToCp1252(cp, byte)) {
+      out += static_cast<char>(byte);
+    } else {
+      static const char* const kHex = "0123456789ABCDEF";
+      for (size_t i = start; i < pos; ++i) {
+        const auto b = static_cast<uint8_t>(entry[i]);
+        out += '%';
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+      }
+    }
+  }
+  return out;
+}
+
+// Feeds the header lines of a tag block (zero-terminated texts ended by an
+// empty one) to parseIcyHeader.
+void readHeaderTags(StreamHandle handle) {
+  const char* tags = platform::ChannelGetTags(handle, platform::TAG_ICY);
+  if (!tags) tags = platform::ChannelGetTags(handle, platform::TAG_HTTP);
+  if (!tags) return;
+  for (const char* line = tags; *line; line += std::char_traits<char>::length(line) + 1)
+    parseIcyHeader(line);
+}
+
+
+FailureReason lastFailureReason() { return player().failure; }
+
+bool takeReconnectNotice() { return player().reconnectNotice.exchange(false); }
+
+int openStream(const std::string& address, StreamHandle& handle, bool announce) {
+  player().failure = {};
+  player().reconnectNotice = false;
+  if (handle != 0) platform::StreamFree(handle);
+  handle = 0;
+  // The engine opens on a thread of its own while the program speaks and
+  // keeps serving keys; the stream starts as soon as it has audio in hand.
+  const platform::HOPEN opening = platform::StreamOpenURL(engineAddress(address).c_str(), kStreamFlags,
+                                                          downloadNothing, nullptr, true, kStartCushionMs);
+  if (opening == 0) return platform::ErrorGetCode();
+  if (announce) sayMessage("ODTNTCNX", 1);
+  int error = 0;
+  platform::ErrorDetail detail;
+  while (!platform::StreamOpenResult(opening, &handle, &error, &detail)) {
+    if (cancelKeyTyped()) {
+      platform::StreamOpenCancel(opening);
+      flushKeys();
+      return kResultCancelled;
+    }
+    waitForConsoleEvent(kOpenPollMs);
+  }
+  if (handle == 0) {
+    player().failure = reasonFor(detail);
+    return error;
+  }
   readHeaderTags(handle);
   readStreamTitle(handle);
   platform::ChannelSetSync(handle, platform::SYNC_META, 0, metadataArrived, nullptr);
-  platform::ChannelPlay(handle, false);
+  platform::ChannelSetSync(handle, platform::SYNC_RECONNECT, 0, connectionLost, nullptr);
+  if (announce) sayMessage("ODOK", 2);
   return 0;
 }
 

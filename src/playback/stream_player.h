@@ -29,9 +29,32 @@ inline constexpr uint32_t kStreamFlags = 0x940000;
 inline constexpr std::string_view kNoTitleShown = "@#$%";
 
 // Result codes of a session besides the engine's error codes.
-inline constexpr int kResultFileOpen = 2;   // not found (also: playlist not fetched)
-inline constexpr int kResultTimeout = 40;   // the server did not answer in time
-inline constexpr int kResultFormat = 41;    // not a format any creator takes
+inline constexpr int kResultFileOpen = 2;     // not found (also: playlist not fetched)
+inline constexpr int kResultTimeout = 40;     // the server did not answer in time
+inline constexpr int kResultFormat = 41;      // not a format any creator takes
+inline constexpr int kResultCancelled = 100;  // the user gave an opening up (ESC, Ctrl+Break)
+
+// The catalogue message that says why the last opening (or playlist
+// download) failed, beside its result's own message: "ODRECUSA" for a refused
+// connection, "ODRESPHT" (followed by the status) for an HTTP error, ...; empty
+// when there is nothing to add. `status` receives the HTTP status for "ODRESPHT".
+struct FailureReason {
+  std::string key;
+  int status = 0;
+};
+FailureReason lastFailureReason();
+
+// How an opening waits, in milliseconds: the audio kept in hand before a
+// stream starts playing (a server without a start burst sends at playing
+// speed, so this is what rides over its first hiccups), and how long the
+// engine may take for the whole opening (connection, redirects, playlists,
+// formats), and how long a lost live stream is reopened before it ends.
+inline constexpr int kStartCushionMs = 750;
+inline constexpr int kOpenTimeoutMs = 10000;
+inline constexpr int kReconnectWindowMs = 120000;
+// A live stream from which nothing comes for this long counts as lost and is
+// reopened: a live server sends all the time.
+inline constexpr int kStallMs = 3000;
 
 // What is known about the station playing. Emptied when a playAddress call
 // starts; each header line or metadata event overwrites only its own fields.
@@ -49,8 +72,9 @@ struct StationInfo {
 
 // Opens the default audio output and configures the engine: playlists named
 // by a stream address are followed, no pre-buffering inside the engine (the
-// player waits itself), no proxy. False when no audio output can be opened;
-// the caller reports it.
+// player starts each stream once kStartCushionMs are in hand), no proxy,
+// live streams reopened after a drop or a stall. False when no audio output
+// can be opened; the caller reports it.
 bool initStreamPlayer();
 // Frees every stream and the engine's set-up.
 void freeStreamPlayer();
@@ -58,8 +82,10 @@ void freeStreamPlayer();
 // The programmes of `address`: the address alone unless it ends in ".M3U" or
 // ".PLS" (any case); then the playlist's entries, read from the local file of
 // that name or downloaded. False (and an empty list) when a playlist cannot be
-// fetched. Entries that are relative are resolved against the playlist's own
-// folder or address.
+// fetched (lastFailureReason says why). Entries that are relative are
+// resolved against the playlist's own folder or address. A byte-order mark
+// before the first line is skipped; UTF-8 entries become the program's text
+// (characters it cannot hold are kept as escapes of the address).
 bool loadProgrammeList(const std::string& address, std::vector<std::string>& list);
 
 // The entries of a playlist's lines. `kind` is ".M3U" or ".PLS"; `base` is the
@@ -68,10 +94,28 @@ std::vector<std::string> playlistEntries(const std::vector<std::string>& lines,
                                          std::string_view kind, const std::string& base = {});
 
 // Opens one programme and starts it. Frees `handle` first when it is set, then
-// tries the three creators (plain, AAC, HLS) in this order; `handle` receives
-// the new stream or 0. Returns 0 when the programme plays, otherwise the
-// engine's error code. `announce` gives "Tentando conexão" and "OK.".
+// has the engine try what the three creators take (plain, AAC, HLS) in one
+// attempt; `handle` receives the new stream or 0. Returns 0 when the
+// programme plays, kResultCancelled when the user gave up with ESC or
+// Ctrl+Break (the opening ends within a few tens of milliseconds), otherwise
+// the engine's error code (lastFailureReason says why). `announce` gives
+// "Tentando conexão" while the engine connects and "OK." once it has; the
+// stream starts as soon as it has enough audio, over the speech if need be.
 int openStream(const std::string& address, StreamHandle& handle, bool announce);
+
+// Reconnection notices of the stream playing (the engine reopens a live
+// stream whose connection was lost): true once for each loss, when it is
+// taken.
+bool takeReconnectNotice();
+
+// The address as the engine and the file system take it: the program's
+// Windows-1252 text in UTF-8.
+std::string engineAddress(const std::string& address);
+// An address from outside (the command line, a playlist entry) as the
+// program's text: UTF-8 becomes Windows-1252, and a character that has no
+// place there is written as the escapes of its UTF-8 bytes, which an address
+// may hold. Bytes that are not UTF-8 are taken as Windows-1252 already.
+std::string addressFromOutside(const std::string& text);
 
 // Stores one header line ("icy-br:128") in its field; other lines are ignored.
 void parseIcyHeader(std::string_view line);

@@ -57,7 +57,9 @@ TEST(SplitUrl, TakesAddressesApart) {
 
 TEST(EncodeUrl, EscapesTheSpecialSetOnly) {
   EXPECT_EQ(encodeUrl("/a b_c"), "/a%20b%5Fc");
-  EXPECT_EQ(encodeUrl("/x%20y"), "/x%2520y");
+  // Escapes already in the address stay; a "%" that begins none is escaped.
+  EXPECT_EQ(encodeUrl("/x%20y%2fz%C3%A1"), "/x%20y%2fz%C3%A1");
+  EXPECT_EQ(encodeUrl("/100%/a%2/b%zz%"), "/100%25/a%252/b%25zz%25");
   EXPECT_EQ(encodeUrl("/?q=1&r=2;s@t#u+v:w=/,!$'()*"), "/?q=1&r=2;s@t#u+v:w=/,!$'()*");
   EXPECT_EQ(encodeUrl("\"<>[]\\^`{|}~"), "%22%3C%3E%5B%5D%5C%5E%60%7B%7C%7D%7E");
   EXPECT_EQ(encodeUrl(std::string("\x00\x1F\x7F\x80\xE3\xFF", 6)), "%00%1F%7F%80%E3%FF");
@@ -78,7 +80,7 @@ TEST_F(HttpTest, RequestBytesAreExactlyTheFixedHeaderSet) {
   EXPECT_EQ(r.status, 200);
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(server.requests()[0],
-            "GET /dir/my%20list%5F1.pls?x=%2520 HTTP/1.0\r\n"
+            "GET /dir/my%20list%5F1.pls?x=%20 HTTP/1.0\r\n"
             "UA-CPU: x86\r\n"
             "Connection: Close\r\n"
             "Accept-Language: pt-br\r\n"

@@ -298,6 +298,8 @@ TEST_F(StreamEngineTest, HttpsChecksTheCertificate) {
   StreamFree(h);
   EXPECT_EQ(StreamCreateURL(selfSigned.url("/tone.mp3").c_str(), 0, STREAM_DECODE, nullptr, nullptr), 0u);
   EXPECT_EQ(ErrorGetCode(), ERROR_FILEOPEN);
+  // The user is told it was the certificate, not a missing stream.
+  EXPECT_EQ(ErrorGetDetail().reason, FailReason::Certificate);
 }
 
 // ---- file positions: the stream player's buffer wait must always end ----
@@ -339,26 +341,6 @@ TEST_F(StreamEngineTest, FilePositionsLetTheBufferWaitEnd) {
 }
 
 // ---- playback control and syncs ----
-
-struct SyncLog {
-  std::mutex mutex;
-  std::vector<std::pair<uint32_t, uint32_t>> events;  // (type, data)
-  void add(uint32_t type, uint32_t data) {
-    std::lock_guard<std::mutex> lock(mutex);
-    events.emplace_back(type, data);
-  }
-  int count(uint32_t type) {
-    std::lock_guard<std::mutex> lock(mutex);
-    int n = 0;
-    for (auto& e : events) n += e.first == type;
-    return n;
-  }
-};
-
-template <uint32_t Type>
-void logSync(HSYNC, uint32_t, uint32_t data, void* user) {
-  static_cast<SyncLog*>(user)->add(Type, data);
-}
 
 TEST_F(StreamEngineTest, PlayPauseStopAndAutoFreeAtTheEnd) {
   std::string path = tones().path("mp3");

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,7 @@ class StreamEngineTest : public ::testing::Test {
     SetConfig(CONFIG_NET_PREBUF, 0);  // as the stream player sets it
     SetConfig(CONFIG_NET_PLAYLIST, 1);
     SetConfig(CONFIG_NET_READTIMEOUT, 0);
+    SetConfig(CONFIG_NET_RECONNECT, 0);
     SetConfigPtr(CONFIG_NET_PROXY, nullptr);
     setStreamWakeHook(nullptr);
   }
@@ -106,6 +108,35 @@ inline bool bufferWaitEnds(HSTREAM h, double seconds = 10) {
         return StreamGetFilePosition(h, FILEPOS_CONNECTED) == 0;
       },
       seconds);
+}
+
+// Syncs as they were called, from any thread.
+struct SyncLog {
+  std::mutex mutex;
+  std::vector<std::pair<uint32_t, uint32_t>> events;  // (type, data)
+  void add(uint32_t type, uint32_t data) {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.emplace_back(type, data);
+  }
+  int count(uint32_t type) {
+    std::lock_guard<std::mutex> lock(mutex);
+    int n = 0;
+    for (auto& e : events) n += e.first == type;
+    return n;
+  }
+  // The data of every call of one type, in order.
+  std::vector<uint32_t> data(uint32_t type) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<uint32_t> out;
+    for (auto& e : events)
+      if (e.first == type) out.push_back(e.second);
+    return out;
+  }
+};
+
+template <uint32_t Type>
+void logSync(HSYNC, uint32_t, uint32_t data, void* user) {
+  static_cast<SyncLog*>(user)->add(Type, data);
 }
 
 // The texts of a header tag block: zero-terminated texts, an empty one last.

@@ -21,7 +21,9 @@ namespace {
 // argv[1]: file that receives the arguments after it, one per NUL, and the
 // pid on the first line. Options after the file: --sem-stream (no "Stream #"
 // line), --teimoso (ignores the terminate signal), --neto (starts a
-// grandchild and records its pid). The last argument is the address.
+// grandchild and records its pid), --termina (ends by itself, status 0),
+// --falha (says why on its error output and ends with status 1). The last
+// argument is the address.
 constexpr const char* kFakePlayer = R"PY(
 import os, signal, subprocess, sys, time
 record = sys.argv[1]
@@ -43,6 +45,12 @@ if "--sem-stream" not in opts:
     time.sleep(0.3)
     sys.stderr.write("100 Hz, stereo, fltp, 128 kb/s\n    Metadata:\n")
 sys.stderr.flush()
+if "--termina" in opts:
+    sys.exit(0)
+if "--falha" in opts:
+    sys.stderr.write("  0.50 M-A:  0.000 fd=   0 aq=   0KB\r")
+    sys.stderr.write(sys.argv[-1] + ": Connection refused\n")
+    sys.exit(1)
 while True:
     time.sleep(0.1)
 )PY";
@@ -190,6 +198,30 @@ TEST_F(ExternalPlayer, ParametersStayFromThePreviousPlayUntilANewStreamLine) {
   EXPECT_EQ(playExternal("http://radio.teste/"), 0);
   EXPECT_NE(screenWith("Taxa:").find("Codifica\xE7\xE3o: mp3\nAmostragem:  44100 Hz\n"), std::string::npos)
       << screenWith("Taxa:");
+}
+
+TEST_F(ExternalPlayer, APlayerThatEndsOrFailsByItselfIsReportedAtOnce) {
+  // Ending by itself: said, and back to the caller without a key.
+  usePlayer(" --termina");
+  EXPECT_EQ(playExternal("http://radio.teste/"), 0);
+  EXPECT_NE(screenText().find("O tocador externo terminou.\n"), std::string::npos) << screenText();
+  EXPECT_TRUE(heardText("O tocador externo terminou"));
+  EXPECT_EQ(playerProcessId(), -1);
+
+  // Failing: its last words, then the question after a failure, where
+  // Ctrl+R asks for the station's removal as after a stream that failed.
+  clearScreen();
+  usePlayer(" --falha");
+  watchFor("Aperte enter...");
+  script("wait Aperte enter\nkey ctrl+r\n");
+  EXPECT_EQ(playExternal("http://radio.teste/fora"), kResultRemove);
+  const std::string said = screenWith("Aperte enter...");
+  EXPECT_NE(said.find("O tocador externo parou com erro.\nhttp://radio.teste/fora: Connection refused\n\n"
+                      "Aperte enter..."),
+            std::string::npos)
+      << said;
+  EXPECT_TRUE(heardText("Connection refused"));
+  EXPECT_EQ(playerProcessId(), -1);
 }
 
 TEST_F(ExternalPlayer, APlayerThatCannotStartIsReported) {

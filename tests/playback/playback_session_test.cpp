@@ -175,7 +175,9 @@ TEST_F(PlaybackSession, RefusedPortIsNotFoundAndCtrlRAtTheQuestionAsksForRemoval
   EXPECT_EQ(playAddress(address), kResultFileOpen);
   const std::string all = screenText();
   EXPECT_TRUE(contains(all, "Tentando conex\xE3o\n")) << all;
-  EXPECT_TRUE(contains(all, "Erro: stream n\xE3o foi achada.\n\nAperte enter...")) << all;
+  // The result, then why, then the question.
+  EXPECT_TRUE(contains(all, "Erro: stream n\xE3o foi achada.\nO servidor recusou a conex\xE3o.\n\nAperte enter..."))
+      << all;
 
   // An extended key whose code byte equals Ctrl+R's (Alt+E) is no answer.
   clearScreen();
@@ -229,19 +231,28 @@ TEST_F(PlaybackSession, AProgrammeThatCannotOpenEndsTheWholeList) {
   EXPECT_EQ(shown(programmeRows), (std::vector<std::string>{"1 - tone.mp3", "2 - falta.mp3"}));
 }
 
-TEST_F(PlaybackSession, AStreamThatDropsGoesOnToTheNextProgramme) {
+TEST_F(PlaybackSession, AStreamThatDropsForGoodGoesOnToTheNextProgramme) {
   const std::string audio = test::readWholeFile(tone("long.mp3"));
+  std::atomic<int> connections{0};
   LocalServer dropping([&](ServerConnection& c) {
     c.readRequest();
+    if (connections++ > 0) {
+      c.send("HTTP/1.0 404 Not Found\r\n\r\n");  // the mount is gone
+      return;
+    }
     c.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n");
     // About two seconds of audio at 128 kb/s, then the connection is gone.
     c.send(audio.substr(0, 32000));
     c.reset();
   });
+  // The live stream is reopened for a while; then the session goes on.
+  platform::SetConfig(platform::CONFIG_NET_RECONNECT, 1500);
   const std::string list = playlist("queda.m3u", dropping.url("/ao-vivo") + "\n" + tone("mp3") + "\n");
   EXPECT_EQ(playAddress(list), 0);
   EXPECT_EQ(shown(programmeRows), (std::vector<std::string>{"1 - ao-vivo", "2 - tone.mp3"}));
   EXPECT_TRUE(contains(screenText(), "R\xE1" "dio desligada.")) << screenText();
+  EXPECT_EQ(countHeard("text:Reconectando"), 1);
+  EXPECT_GE(connections.load(), 2);
 }
 
 TEST_F(PlaybackSession, HlsOverHttpPlaysWithTheHlsCreator) {

@@ -140,6 +140,24 @@ TEST(Playlists, RelativeEntriesFollowThePlaylistsOwnPlace) {
   EXPECT_EQ(playlistEntries({"a.mp3"}, ".M3U", "list.m3u"), (std::vector<std::string>{"a.mp3"}));
 }
 
+TEST(Playlists, AByteOrderMarkIsSkippedAndUtf8EntriesBecomeTheProgramsText) {
+  struct Case {
+    std::vector<std::string> lines;
+    const char* kind;
+    std::vector<std::string> entries;
+  };
+  const Case cases[] = {
+      {{"\xEF\xBB\xBF#EXTM3U", "http://a/1"}, ".M3U", {"http://a/1"}},
+      {{"\xEF\xBB\xBF[playlist]", "File1=http://a/1"}, ".PLS", {"http://a/1"}},
+      {{"\xEF\xBB\xBFhttp://a/1", "http://a/2"}, ".m3u", {"http://a/1", "http://a/2"}},
+      {{"http://a/r\xC3\xA1" "dio"}, ".M3U", {"http://a/r\xE1" "dio"}},
+      {{"http://a/r\xE1" "dio"}, ".M3U", {"http://a/r\xE1" "dio"}},
+      // A character the program's text cannot hold stays as its escapes.
+      {{"File1=http://a/\xD0\xBC\xD0\xB8\xD1\x80"}, ".PLS", {"http://a/%D0%BC%D0%B8%D1%80"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(playlistEntries(c.lines, c.kind), c.entries) << c.lines.front();
+}
+
 TEST(StreamPlayerStart, FailsWhenNoAudioOutputCanBeOpened) {
   // In a fresh process of its own, so that no audio device is open yet.
   GTEST_FLAG_SET(death_test_style, "threadsafe");

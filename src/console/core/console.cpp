@@ -422,7 +422,7 @@ std::string pasteFromClipboard(size_t capacity) {
   return text;
 }
 
-void closeConsole() {
+void closeConsole(int exitStatus) {
   ConsoleState& s = state();
   if (s.created) {
     if (s.waitingForKey && s.frontend) s.frontend->keyWait(false, s.cursorX, s.cursorY);
@@ -438,7 +438,7 @@ void closeConsole() {
     const std::function<void()> handler = s.exitHandler;
     handler();
   }
-  std::exit(0);
+  std::exit(exitStatus);
 }
 
 void getDate(int& year, int& month, int& day, int& weekday) {

@@ -81,6 +81,9 @@ uint8_t readKey();
 void pushKey(uint8_t byte);
 // Number of key bytes queued.
 int keyCount();
+// The queued key byte at `index` (0: the one readKey returns next), left in
+// the queue; 0 past the end. An extended key takes two bytes (0 and its code).
+uint8_t peekKey(int index);
 
 // Modifier keys held when the key byte last returned by readKey was made.
 struct KeyModifiers {
@@ -123,9 +126,9 @@ void copyToClipboard(std::string_view cp1252);
 // cannot be read, or capacity is 0.
 std::string pasteFromClipboard(size_t capacity);
 
-// Ends the program: the window is closed and the process exits through the
-// exit handler (which tests replace).
-[[noreturn]] void closeConsole();
+// Ends the program: the window is closed and the process exits with
+// `exitStatus` through the exit handler (which tests replace).
+[[noreturn]] void closeConsole(int exitStatus = 0);
 
 // Today's date (weekday 0 = Sunday … 6 = Saturday) and the time of day
 // (hundredths = milliseconds / 10), local time.
@@ -221,8 +224,9 @@ void resetConsole();
 void setConsoleFrontend(std::unique_ptr<platform::Frontend> frontend);
 // The open front-end (null before creation).
 platform::Frontend* consoleFrontend();
-// How the process ends after closeConsole (default: std::exit(0)). A handler
-// that returns is followed by std::exit(0); tests throw from it instead.
+// How the process ends after closeConsole (default: std::exit with the status
+// given to closeConsole). A handler that returns is followed by that exit;
+// tests throw from it instead.
 void setConsoleExitHandler(std::function<void()> handler);
 // The colour map in use (index -> palette entry).
 const platform::CellGrid& consoleGrid();

@@ -350,6 +350,11 @@ void pushKey(uint8_t byte) {
 
 int keyCount() { return state().keyCount; }
 
+uint8_t peekKey(int index) {
+  const ConsoleState& s = state();
+  return index >= 0 && index < s.keyCount ? s.keyBuffer[index] : 0;
+}
+
 KeyModifiers lastKeyModifiers() {
   const uint8_t m = state().lastReadMods;
   return KeyModifiers{(m & platform::kModShift) != 0, (m & platform::kModCtrl) != 0,

@@ -56,7 +56,7 @@ constexpr Message kCatalogue[] = {
     {"ODINFNUM", "Informe o n\xFAmero da r\xE1" "dio (entre 1 e 20): "},
     {"ODNUMINV", "N\xFAmero da r\xE1" "dio deve estar entre 1 e 20!"},
     {"ODUSEFF", "Use a op\xE7\xE3o F para descobrir os n\xFAmeros."},
-    {"ODEIBASS", "Erro ao inicializar a biblioteca BASS.DLL"},
+    {"ODEIBASS", "Erro: n\xE3o consegui abrir a sa\xED" "da de \xE1udio do computador."},
     {"ODTNTCNX", "Tentando conex\xE3o"},
     {"ODERRRAD", "A informa\xE7\xE3o sobre esta r\xE1" "dio n\xE3o est\xE1 dispon\xEDvel."},
     {"ODENDSEL", "Endere\xE7o selecionado: "},
@@ -152,6 +152,23 @@ constexpr Message kCatalogue[] = {
     {"ODMAISIN", "Outras linhas inv\xE1lidas ignoradas: "},
     {"ODNADAPL", "Nenhuma mudan\xE7" "a foi aplicada."},
     {"ODATUPAR", "Mudan\xE7" "as aplicadas, exceto as linhas inv\xE1lidas."},
+    // Playback: reconnection, the volume keys, and why an opening failed.
+    {"ODRECNX", "Reconectando..."},
+    {"ODOPVMM", "+ e - - aumenta e diminui o volume"},
+    {"ODNAOSRV", "Servidor n\xE3o encontrado: confira o endere\xE7o."},
+    {"ODRECUSA", "O servidor recusou a conex\xE3o."},
+    {"ODSEMROT", "Sem caminho at\xE9 o servidor: confira sua conex\xE3o com a internet."},
+    {"ODCERTIF", "O certificado de seguran\xE7" "a do servidor n\xE3o foi aceito."},
+    {"ODERRTLS", "A conex\xE3o segura com o servidor falhou."},
+    {"ODRESPHT", "O servidor respondeu com o erro "},
+    {"ODREDIRS", "O servidor redireciona sem parar."},
+    {"ODFECHOU", "O servidor fechou a conex\xE3o sem responder."},
+    {"ODSEMAUD", "N\xE3o h\xE1 \xE1udio neste endere\xE7o."},
+    {"ODLISVAZ", "A lista de programas est\xE1 vazia."},
+    {"ODENDINV", "Endere\xE7o inv\xE1lido."},
+    {"ODSEMCNX", "N\xE3o consegui conectar ao servidor."},
+    {"ODFIMEXT", "O tocador externo terminou."},
+    {"ODFALEXT", "O tocador externo parou com erro."},
 };
 
 }  // namespace

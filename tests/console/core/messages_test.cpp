@@ -58,6 +58,10 @@ TEST(Messages, TextsAreByteExact) {
       {"ODNIMPL", "N\xE3o implementado."},
       {"ODOPC_A", "A - atualizar a lista de r\xE1" "dios pelo diret\xF3rio ou por arquivo ATU"},
       {"ODOPC_N", "N - procurar no diret\xF3rio de r\xE1" "dios da internet"},
+      // The start-up failure names what failed, and nothing else.
+      {"ODEIBASS", "Erro: n\xE3o consegui abrir a sa\xED" "da de \xE1udio do computador."},
+      {"ODRECNX", "Reconectando..."},
+      {"ODRESPHT", "O servidor respondeu com o erro "},
   };
   for (const auto& [key, text] : golden) EXPECT_EQ(messageText(key), text) << key;
 
