@@ -395,13 +395,17 @@ void trySuspend() {
     }
     s.bufferFrames.store(kDeviceBufferFrames);
     s.notTight.store(false);
-    s.suspended.store(true);
     if (s.closer.joinable()) s.closer.join();
     const Clock::time_point start = Clock::now();
     closeDevice(old);
     noteClosed(s, start, false);
-    std::lock_guard<std::mutex> statsLock(s.statsMutex);
-    s.stats.suspensions += 1;
+    {
+      std::lock_guard<std::mutex> statsLock(s.statsMutex);
+      s.stats.suspensions += 1;
+    }
+    // A producer that comes now sees `suspending` still, and waits for the
+    // device mutex to open the device again.
+    s.suspended.store(true);
   }
   s.suspending.store(false);
 }

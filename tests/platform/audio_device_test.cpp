@@ -864,6 +864,7 @@ TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
   // recorder, and a reopen would start its file over, so the device must keep
   // its buffer (and its file).
   setAudioRelaxDelay(std::chrono::milliseconds(0));
+  setAudioSuspendDelay(std::chrono::milliseconds(1));  // nor ever close it
   auto s = std::make_shared<PcmQueueSource>();
   s->setBackground(true);
   audioAddSource(s);
@@ -878,8 +879,11 @@ TEST(AudioDevice, DiskDriverReceivesTheMixedSamples) {
   EXPECT_FALSE(s->busy());
   EXPECT_EQ(s->doneCount(), 1u);
   EXPECT_EQ(audioBufferFrames(), kDeviceBufferFrames);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(audioSuspended());
   audioRemoveSource(s.get());
   setAudioRelaxDelay(std::chrono::milliseconds(2000));
+  setAudioSuspendDelay(std::chrono::milliseconds(3000));
   audioClose();
   if (oldDriver.empty()) unsetenv("SDL_AUDIODRIVER");
   else setenv("SDL_AUDIODRIVER", oldDriver.c_str(), 1);
