@@ -117,7 +117,10 @@ class Session {
 };
 
 int Session::run() {
-  if (!loadProgrammeList(address_, list_)) return kResultFileOpen;
+  if (!loadProgrammeList(address_, list_)) {
+    // Given up with a key ("Desistiu..."), or not fetched.
+    return lastFailureReason().key == "ODDESIST" ? kResultCancelled : kResultFileOpen;
+  }
   setLastShownTitle(kNoTitleShown);
   clearFromLine(whereY());
   if (count() > 1) {

@@ -36,6 +36,9 @@ PlayerState& player() {
 // Longest wait between two looks at an opening: the engine wakes the console
 // when it ends, and a key wakes it at once.
 constexpr int kOpenPollMs = 50;
+// Wait limit of a playlist download (sockets.h): about ten seconds of
+// silence for the connection and for each line, as for an opening.
+constexpr int kPlaylistWaitLimit = 8;
 // A header value is cut to this many characters.
 constexpr size_t kHeaderValueMax = 999;
 
@@ -83,9 +86,8 @@ void connectionLost(platform::HSYNC, uint32_t, uint32_t data, void*) {
   if (data == 0) player().reconnectNotice = true;
 }
 
-// ESC or Ctrl+Break among the keys typed so far (extended keys skipped).
-bool cancelKeyTyped() {
-  pumpWindowMessages();
+// ESC or Ctrl+Break among the keys waiting (extended keys skipped).
+bool cancelKeyWaiting() {
   for (int i = 0; i < keyCount(); ++i) {
     const uint8_t k = peekKey(i);
     if (k == 0) {
@@ -194,7 +196,18 @@ bool loadProgrammeList(const std::string& address, std::vector<std::string>& lis
   // A "file://" playlist is the local file of that path.
   const std::string source = startsWithNoCase(address, "file://") ? address.substr(7) : address;
   std::vector<std::string> lines;
-  const DownloadResult result = loadListFromAddress(engineAddress(source), lines);
+  // ESC or Ctrl+Break gives the download up, as it does an opening.
+  setNetGiveUpCheck(cancelKeyWaiting);
+  DownloadOptions options = playlistDownload();
+  options.waitLimit = kPlaylistWaitLimit;
+  const DownloadResult result = loadListFromAddress(engineAddress(source), lines, options);
+  const bool givenUp = netGivenUp();
+  setNetGiveUpCheck(nullptr);
+  if (givenUp) {
+    player().failure = {"ODDESIST"};
+    flushKeys();
+    return false;
+  }
   if (!result) {
     player().failure = reasonFor(result);
     return false;
@@ -258,7 +271,8 @@ int openStream(const std::string& address, StreamHandle& handle, bool announce) 
   int error = 0;
   platform::ErrorDetail detail;
   while (!platform::StreamOpenResult(opening, &handle, &error, &detail)) {
-    if (cancelKeyTyped()) {
+    pumpWindowMessages();
+    if (cancelKeyWaiting()) {
       platform::StreamOpenCancel(opening);
       flushKeys();
       return kResultCancelled;

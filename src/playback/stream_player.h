@@ -82,7 +82,8 @@ void freeStreamPlayer();
 // The programmes of `address`: the address alone unless it ends in ".M3U" or
 // ".PLS" (any case); then the playlist's entries, read from the local file of
 // that name or downloaded. False (and an empty list) when a playlist cannot be
-// fetched (lastFailureReason says why). Entries that are relative are
+// fetched (lastFailureReason says why: "ODDESIST" when the user gave the
+// download up with ESC or Ctrl+Break). Entries that are relative are
 // resolved against the playlist's own folder or address. A byte-order mark
 // before the first line is skipped; UTF-8 entries become the program's text
 // (characters it cannot hold are kept as escapes of the address).
