@@ -117,7 +117,8 @@ IdleFigures idleAtTheMenu(double seconds) {
   const std::string screen = work + "/screen.txt";
   std::vector<std::string> envText;
   for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  for (const std::string& v : {"ONDARIA_FRONTEND=headless", "SDL_AUDIODRIVER=dummy", "XDG_CONFIG_HOME=" + work + "/config",
+  for (const std::string& v : {std::string("ONDARIA_FRONTEND=headless"), std::string("SDL_AUDIODRIVER=dummy"),
+                               "XDG_CONFIG_HOME=" + work + "/config",
                                "LUMARE_SYSTEM_DIR=" + work + "/system", "ONDARIA_SCREEN_DUMP=" + screen})
     envText.push_back(v);
   std::vector<char*> envp;

@@ -94,15 +94,26 @@ class Station {
   LocalServer server_;
 };
 
-// Audible blocks at the mixer, as moments.
+// Audible and silent blocks at the mixer, as moments. (While the device is
+// suspended no block comes at all: that is silence too.)
 struct Listener {
   std::atomic<long long> lastAudibleNs{0};
+  std::atomic<long long> lastSilentNs{0};
   void install() {
     setAudioObserver([this](const AudioBlockReport& r) {
-      if (r.firstAudible >= 0) lastAudibleNs = r.when.time_since_epoch().count();
+      (r.firstAudible >= 0 ? lastAudibleNs : lastSilentNs) = r.when.time_since_epoch().count();
     });
   }
   bool audibleSince(Clock::time_point t) const { return lastAudibleNs.load() > t.time_since_epoch().count(); }
+  bool silentSince(Clock::time_point t) const {
+    return lastSilentNs.load() > t.time_since_epoch().count() || suspendedSince(t);
+  }
+  bool suspendedSince(Clock::time_point t) const { return audioSuspended() && !audibleSince(t); }
+};
+
+struct Outcome {
+  double ms = -1;     // from the station's return to audio; -1: never
+  bool gap = false;   // the music stopped during the outage
 };
 
 HSTREAM openPlaying(const std::string& url) {
@@ -114,13 +125,15 @@ HSTREAM openPlaying(const std::string& url) {
   return h;
 }
 
-// One outage of `outageMs`: the time from the station's return to audio, or
-// -1 when audio never came back within 30 s.
-double outage(Station& station, Listener& listener, int outageMs, bool stall) {
-  const std::string& url = station.url();
+// One outage of `outageMs`: whether the music stopped, and the time from the
+// station's return to audio (within 30 s).
+Outcome outage(Station& station, Listener& listener, int outageMs, bool stall) {
+  Outcome outcome;
+  const std::string url = station.url();
   HSTREAM h = openPlaying(url);
-  if (!h) return -1;
+  if (!h) return outcome;
   std::this_thread::sleep_for(std::chrono::seconds(3));
+  const Clock::time_point lost = Clock::now();
   if (stall) {
     station.stall = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(outageMs));
@@ -132,17 +145,27 @@ double outage(Station& station, Listener& listener, int outageMs, bool stall) {
     std::this_thread::sleep_for(std::chrono::milliseconds(outageMs));
   }
   const Clock::time_point back = Clock::now();
+  outcome.gap = listener.silentSince(lost);
   station.down = false;
-  double ms = -1;
   while (msSince(back) < 30000) {
     if (listener.audibleSince(back)) {
-      ms = msSince(back);
+      outcome.ms = msSince(back);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   StreamFree(h);
-  return ms;
+  return outcome;
+}
+
+void printOutcome(const char* label, const Outcome& o) {
+  if (o.ms < 0) {
+    std::printf("%-44s %16s\n", label, "never");
+  } else if (!o.gap) {
+    std::printf("%-44s %16s\n", label, "no gap heard");
+  } else {
+    std::printf("%-44s %13.0f ms\n", label, o.ms);
+  }
 }
 
 }  // namespace
@@ -172,16 +195,12 @@ int main(int argc, char** argv) {
 
   std::printf("live MP3 at 128 kb/s, 64 KB start burst; attempts at once, after 0.5 s, then every second\n\n");
   std::printf("%-44s %16s\n", "outage", "return to audio");
-  for (int seconds : {2, 5, 10}) {
-    const double ms = outage(station, listener, seconds * 1000, false);
+  for (int seconds : {2, 5, 10, 30}) {
     char label[64];
     std::snprintf(label, sizeof label, "dropped, 404 for %d s", seconds);
-    std::printf("%-44s %13.0f ms%s\n", label, ms, ms < 0 ? " (never)" : "");
+    printOutcome(label, outage(station, listener, seconds * 1000, false));
   }
-  {
-    const double ms = outage(station, listener, 4000, true);
-    std::printf("%-44s %13.0f ms%s\n", "silent for 4 s, then away briefly", ms, ms < 0 ? " (never)" : "");
-  }
+  printOutcome("silent for 6 s, then away briefly", outage(station, listener, 6000, true));
   setAudioObserver(nullptr);
 
   // Memory over many reconnections: each connection gives 0.3 s and drops.

@@ -147,8 +147,9 @@ int Session::run() {
     // A paused or stalled stream counts as active.
     while (platform::ChannelIsActive(handle_) != platform::ACTIVE_STOPPED) {
       refreshTitleLine();
-      // Once per lost connection, while the engine reopens it.
-      if (takeReconnectNotice()) sayMessage("ODRECNX", 1);
+      // Once per lost connection that silenced the music, while the engine
+      // reopens it.
+      if (takeReconnectNotice(handle_)) sayMessage("ODRECNX", 1);
       if (keyPressed()) break;
       waitForConsoleEvent(kPlayingWaitMs);
       if (keyPressed()) break;

@@ -24,8 +24,9 @@ struct PlayerState {
   // Handed to the engine once at set-up; empty: direct connections.
   const std::string proxy;
   FailureReason failure;
-  // Set by the reconnection sync (the stream's thread) when a connection is lost.
-  std::atomic<bool> reconnectNotice{false};
+  // Set by the reconnection sync (the stream's thread): kOutage when a
+  // connection is lost, back to kNoOutage when the stream plays on or ends.
+  std::atomic<int> outage{0};
 };
 
 PlayerState& player() {
@@ -82,8 +83,18 @@ void downloadNothing(const void*, uint32_t, void*) {}
 
 void metadataArrived(platform::HSYNC, uint32_t channel, uint32_t, void*) { readStreamTitle(channel); }
 
+// States of an outage for its notice.
+constexpr int kNoOutage = 0;
+constexpr int kOutage = 1;      // the connection is being reopened
+constexpr int kOutageSaid = 2;  // ... and the user has been told
+
 void connectionLost(platform::HSYNC, uint32_t, uint32_t data, void*) {
-  if (data == 0) player().reconnectNotice = true;
+  if (data == 0) {
+    int none = kNoOutage;
+    player().outage.compare_exchange_strong(none, kOutage);
+  } else {
+    player().outage = kNoOutage;
+  }
 }
 
 // ESC or Ctrl+Break among the keys waiting (extended keys skipped).
@@ -255,11 +266,19 @@ void readHeaderTags(StreamHandle handle) {
 
 FailureReason lastFailureReason() { return player().failure; }
 
-bool takeReconnectNotice() { return player().reconnectNotice.exchange(false); }
+bool takeReconnectNotice(StreamHandle handle) {
+  // Said only once the music has stopped: a connection reopened while the
+  // buffer still plays is never heard, and needs no word.
+  if (player().outage.load() != kOutage || platform::ChannelIsActive(handle) != platform::ACTIVE_STALLED) {
+    return false;
+  }
+  int lost = kOutage;
+  return player().outage.compare_exchange_strong(lost, kOutageSaid);
+}
 
 int openStream(const std::string& address, StreamHandle& handle, bool announce) {
   player().failure = {};
-  player().reconnectNotice = false;
+  player().outage = kNoOutage;
   if (handle != 0) platform::StreamFree(handle);
   handle = 0;
   // The engine opens on a thread of its own while the program speaks and

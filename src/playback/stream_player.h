@@ -105,9 +105,9 @@ std::vector<std::string> playlistEntries(const std::vector<std::string>& lines,
 int openStream(const std::string& address, StreamHandle& handle, bool announce);
 
 // Reconnection notices of the stream playing (the engine reopens a live
-// stream whose connection was lost): true once for each loss, when it is
-// taken.
-bool takeReconnectNotice();
+// stream whose connection was lost): true once for each loss, as soon as the
+// stream has run out of audio while its connection is being reopened.
+bool takeReconnectNotice(StreamHandle handle);
 
 // The address as the engine and the file system take it: the program's
 // Windows-1252 text in UTF-8.

@@ -130,7 +130,7 @@ int openDevice() {
     platform::audioAddSource(s.source);
     s.noticesHandled = s.source->doneCount();
   }
-  setIdleHook([] { waveHandleDoneNotices(); });
+  setIdleHook([] { waveHandleDoneNotices(); }, [] { return !state().inFlight.empty(); });
   s.deviceOpen = true;
   return 0;
 }

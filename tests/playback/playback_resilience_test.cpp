@@ -50,17 +50,23 @@ std::string icyStream(const std::string& audio, const std::string& title) {
 const char* const kIcyHead = "ICY 200 OK\r\nContent-Type: audio/mpeg\r\nicy-metaint:8000\r\n\r\n";
 
 TEST_F(PlaybackTest, ALostConnectionIsReopenedWithOneNoticePerOutageAndTheTitleStays) {
-  // Two outages: a reset, then a clean close; the third connection plays on
-  // until ESC. Titles tell the connections apart on the title row.
+  // Two outages longer than what the buffer holds: a reset, then a clean
+  // close, each followed by three attempts that find the mount gone (404,
+  // as icecast answers while a station's source is away); then the stream
+  // plays on until ESC. Titles tell the connections apart on the title row.
   std::atomic<int> connections{0};
   LocalServer live([&](ServerConnection& c) {
     c.readRequest();
     const int n = connections++;
-    const std::string title = n < 2 ? "Faixa Um" : "Faixa Dois";
-    const std::string body = icyStream(longMp3().substr(0, n < 2 ? 24000 : 160000), title);
+    if (n % 4 != 0) {
+      c.send("HTTP/1.0 404 Not Found\r\n\r\n");
+      return;
+    }
+    const std::string title = n < 8 ? "Faixa Um" : "Faixa Dois";
+    const std::string body = icyStream(longMp3().substr(0, n < 8 ? 24000 : 160000), title);
     c.send(std::string(kIcyHead) + body);
     if (n == 0) c.reset();
-    if (n >= 2) {
+    if (n >= 8) {
       while (c.pause(50)) {
       }
     }
@@ -69,7 +75,7 @@ TEST_F(PlaybackTest, ALostConnectionIsReopenedWithOneNoticePerOutageAndTheTitleS
   script("wait Faixa Dois\nkey Esc\n");
   EXPECT_EQ(playAddress(live.url("/ao-vivo")), 0);
   EXPECT_EQ(countHeard("text:Reconectando"), 2);
-  EXPECT_GE(connections.load(), 3);
+  EXPECT_GE(connections.load(), 9);
   // The title row kept the first title through the outages, blank never.
   std::vector<std::string> titles;
   for (const std::string& t : titleRows)
@@ -79,6 +85,24 @@ TEST_F(PlaybackTest, ALostConnectionIsReopenedWithOneNoticePerOutageAndTheTitleS
   ASSERT_NE(first + 1, titles.end());
   EXPECT_EQ(*(first + 1), "Faixa Dois");
   EXPECT_TRUE(contains(screenText(), "R\xE1" "dio desligada.")) << screenText();
+}
+
+TEST_F(PlaybackTest, AConnectionReopenedBeforeTheMusicStopsIsNotMentioned) {
+  // Dropped after 1.5 s of audio, back at the first attempt: the new
+  // connection is ready long before the old audio has played.
+  std::atomic<int> connections{0};
+  LocalServer live([&](ServerConnection& c) {
+    c.readRequest();
+    const int n = connections++;
+    c.send(std::string(kIcyHead) + icyStream(longMp3().substr(0, n == 0 ? 24000 : 160000), "Faixa"));
+    if (n == 0) c.reset();
+    while (n > 0 && c.pause(50)) {
+    }
+  });
+  script("wait Faixa\nsleep 2500\nkey Esc\n");
+  EXPECT_EQ(playAddress(live.url("/ao-vivo")), 0);
+  EXPECT_GE(connections.load(), 2);
+  EXPECT_EQ(countHeard("text:Reconectando"), 0);
 }
 
 TEST_F(PlaybackTest, EscOrCtrlBreakGivesAnOpeningUpAtOnce) {

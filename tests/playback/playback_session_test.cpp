@@ -245,8 +245,9 @@ TEST_F(PlaybackSession, AStreamThatDropsForGoodGoesOnToTheNextProgramme) {
     c.send(audio.substr(0, 32000));
     c.reset();
   });
-  // The live stream is reopened for a while; then the session goes on.
-  platform::SetConfig(platform::CONFIG_NET_RECONNECT, 1500);
+  // The live stream is reopened for a while (and the silence explained);
+  // then the session goes on.
+  platform::SetConfig(platform::CONFIG_NET_RECONNECT, 3500);
   const std::string list = playlist("queda.m3u", dropping.url("/ao-vivo") + "\n" + tone("mp3") + "\n");
   EXPECT_EQ(playAddress(list), 0);
   EXPECT_EQ(shown(programmeRows), (std::vector<std::string>{"1 - ao-vivo", "2 - tone.mp3"}));

@@ -484,7 +484,10 @@ void setBrailleModeRefusedHook(std::function<void()> hook) {
 }
 void setMouseHook(MouseHook hook) { state().mouseHook = std::move(hook); }
 void setOutputChangedHook(std::function<void()> hook) { state().outputChangedHook = std::move(hook); }
-void setIdleHook(std::function<void()> hook) { state().idleHook = std::move(hook); }
+void setIdleHook(std::function<void()> hook, std::function<bool()> pending) {
+  state().idleHook = std::move(hook);
+  state().idlePending = std::move(pending);
+}
 void setNoticeHook(std::function<void(const std::string&)> hook) { state().noticeHook = std::move(hook); }
 void setBrailleKeyHook(BrailleKeyHook hook) { state().brailleKeyHook = std::move(hook); }
 

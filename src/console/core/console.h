@@ -200,8 +200,12 @@ void setMouseHook(MouseHook hook);
 // Called after output or the cursor changed (the magnified strip follows it).
 void setOutputChangedHook(std::function<void()> hook);
 // Called on every pump of events (the wave output derives its "buffer done"
-// notices here).
-void setIdleHook(std::function<void()> hook);
+// notices here). `pending` tells whether the hook has work left that needs
+// another call soon (buffers still playing): while it does, readKey wakes
+// every 100 ms to call it; otherwise readKey sleeps until an event comes, so
+// a program left waiting for a key costs no wake-ups at all. Without
+// `pending` the hook counts as always having work.
+void setIdleHook(std::function<void()> hook, std::function<bool()> pending = nullptr);
 // Messages of the front-end for the user (the font was made smaller than the
 // settings ask, the terminal is too small for the grid), cp1252. They are
 // handed over while readKey waits with no key pending, never in the middle of

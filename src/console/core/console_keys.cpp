@@ -319,9 +319,11 @@ uint8_t readKey() {
     // No key can ever come: the program ends as a window close would, so
     // that a run never hangs.
     if (!s.frontend || s.frontend->inputExhausted()) detail::endProgramByClose();
-    // Bounded, so that the idle hook runs regularly even without events.
+    // Bounded while the idle hook has work, so that it runs regularly even
+    // without events; otherwise only an event (a key, a wake) ends the wait.
+    const bool idleWork = s.idleHook && (!s.idlePending || s.idlePending());
     const uint64_t pressesBefore = g_keyPresses;
-    detail::pumpEvents(100);
+    detail::pumpEvents(idleWork ? 100 : -1);
     // A key that makes no byte (Ctrl+1, a modifier alone, a chord key still
     // held), or a notice just handed over, leaves the program waiting: the
     // wait starts anew for the front-end, so that one that types a key per

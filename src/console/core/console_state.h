@@ -58,6 +58,7 @@ struct ConsoleState {
   std::function<void()> outputChangedHook;
   std::function<void()> idleHook;
   std::function<void(const std::string&)> noticeHook;
+  std::function<bool()> idlePending;  // null: the hook always has work
   std::function<void()> exitHandler;
 
   // The looping tone, while one plays.

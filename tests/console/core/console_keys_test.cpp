@@ -376,6 +376,26 @@ TEST_F(ConsoleKeys, DateAndTimeAgreeWithTheSystemClock) {
   EXPECT_EQ(t.tm_wday, wd);
 }
 
+TEST_F(ConsoleKeys, AWaitForAKeyWakesForTheIdleHookOnlyWhileItHasWork) {
+  // A key comes after a second. With work pending the hook runs about every
+  // 100 ms meanwhile; without, the wait sleeps until the key (a program left
+  // at a question costs no wake-ups).
+  for (bool pending : {true, false}) {
+    SCOPED_TRACE(pending);
+    int calls = 0;
+    setIdleHook([&] { ++calls; }, [&] { return pending; });
+    std::string error;
+    ASSERT_TRUE(screen->feedScript("sleep 1000\nkey a\n", &error)) << error;
+    EXPECT_EQ(readKey(), 'a');
+    if (pending) {
+      EXPECT_GE(calls, 2);  // at least one timed wake before the key
+    } else {
+      EXPECT_LE(calls, 2);
+    }
+  }
+  setIdleHook(nullptr);
+}
+
 }  // namespace
 }  // namespace ondaria
 
