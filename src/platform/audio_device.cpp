@@ -494,7 +494,10 @@ bool audioOpen(const std::string& deviceName) {
     makeCurrent(s, s.device, generation, kDeviceBufferFrames);
     if (!s.keeper.joinable()) {
       try {
-        s.keeper = std::thread(keeperLoop);
+        s.keeper = std::thread([] {
+          keeperLoop();
+          audioThreadEnds();
+        });
       } catch (const std::system_error&) {
         // No keeper: the device simply stays open while nothing sounds.
       }

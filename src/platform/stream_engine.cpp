@@ -610,6 +610,7 @@ HOPEN StreamOpenURL(const char* url, uint32_t flags, DOWNLOADPROC* proc, void* u
       opening->handle = h;
       opening->done = true;
       wakeMainThread();
+      audioThreadEnds();  // freeing a stream may have switched the device
     });
   } catch (const std::system_error&) {
     std::lock_guard<std::mutex> lock(e.mutex);

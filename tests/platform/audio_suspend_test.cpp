@@ -119,6 +119,7 @@ TEST_F(DeviceSuspendTest, SoundsQueuedWhileTheKeeperSuspendsAreNeverLost) {
         feed(*source, 3);
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 8));
       }
+      audioThreadEnds();  // the queueing may have opened the device
     });
   }
   for (auto& t : producers) t.join();
