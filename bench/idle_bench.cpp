@@ -15,9 +15,7 @@
 //
 // Audio goes to SDL's dummy driver (real-time pacing like a sound card).
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,22 +32,13 @@
 #include <thread>
 #include <vector>
 
+#include "console/core/settings.h"
 #include "platform/audio_device.h"
 #include "support/stream_peers.h"
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string programDirectory() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string path(buf, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/'));
-}
 
 // CPU time (user + system) of a process in seconds.
 double cpuSecondsOf(pid_t pid) {
@@ -113,36 +102,15 @@ IdleFigures idleAtTheMenu(double seconds) {
   const std::string config = work + "/config/lumare";
   ondaria::test::runProgram({"mkdir", "-p", config, work + "/system"});
   // The settings a user gets on the first run (scripts/run.sh copies them).
-  ondaria::test::runProgram({"cp", programDirectory() + "/data/Lumare.ini", config + "/Lumare.ini"});
+  ondaria::test::runProgram({"cp", ondaria::programDirectory() + "/data/Lumare.ini", config + "/Lumare.ini"});
   const std::string screen = work + "/screen.txt";
-  std::vector<std::string> envText;
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  for (const std::string& v : {std::string("ONDARIA_FRONTEND=headless"), std::string("SDL_AUDIODRIVER=dummy"),
-                               "XDG_CONFIG_HOME=" + work + "/config",
-                               "LUMARE_SYSTEM_DIR=" + work + "/system", "ONDARIA_SCREEN_DUMP=" + screen})
-    envText.push_back(v);
-  std::vector<char*> envp;
-  for (auto& v : envText) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  std::string program = programDirectory() + "/ondaria";
-  char* argv[] = {program.data(), nullptr};
-
-  int in[2];
-  if (pipe(in) != 0) return fig;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_addclose(&actions, in[1]);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  if (rc != 0) {
-    close(in[1]);
-    return fig;
-  }
+  int input = -1;
+  const pid_t pid = ondaria::test::startFed(
+      {ondaria::programDirectory() + "/ondaria"},
+      {"ONDARIA_FRONTEND=headless", "SDL_AUDIODRIVER=dummy", "XDG_CONFIG_HOME=" + work + "/config",
+       "LUMARE_SYSTEM_DIR=" + work + "/system", "ONDARIA_SCREEN_DUMP=" + screen},
+      input);
+  if (pid < 0) return fig;
   // The main question on the screen: the program now waits for a key.
   const Clock::time_point start = Clock::now();
   while (ondaria::test::readWholeFile(screen).find("Que deseja") == std::string::npos &&
@@ -161,8 +129,8 @@ IdleFigures idleAtTheMenu(double seconds) {
   fig.threads = threadsOf(pid);
   fig.ran = true;
   const std::string esc = "key Esc\n";
-  if (write(in[1], esc.data(), esc.size()) < 0) kill(pid, SIGTERM);
-  close(in[1]);
+  if (write(input, esc.data(), esc.size()) < 0) kill(pid, SIGTERM);
+  close(input);
   int status = 0;
   for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) != pid; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -21,9 +21,7 @@
 // others get SIGTERM. mpv is measured only when it is installed. Run it from
 // a Release build (scripts/build.sh bench): the program measured is the one
 // beside it.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,10 +39,9 @@
 #include <thread>
 #include <vector>
 
+#include "console/core/settings.h"
 #include "support/local_server.h"
 #include "support/stream_peers.h"
-
-extern char** environ;
 
 namespace {
 
@@ -121,42 +118,15 @@ Figures runPlayer(const std::vector<std::string>& argv, const std::map<std::stri
                   const std::string& endInput, bool toDisk) {
   const bool terminate = endInput.empty();
   Figures fig;
-  std::map<std::string, std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    if (eq) env[std::string(*e, eq - *e)] = eq + 1;
-  }
-  env["SDL_AUDIODRIVER"] = toDisk ? "disk" : "dummy";
-  env["SDL_DISKAUDIOFILE"] = audioFile;
-  env.erase("SDL_DISKAUDIODELAY");  // real-time pacing, as a sound card
-  for (const auto& [k, v] : extraEnv) env[k] = v;
-  std::vector<std::string> envText;
-  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
-  std::vector<char*> envp, args;
-  for (auto& s : envText) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argCopy = argv;
-  for (auto& s : argCopy) args.push_back(s.data());
-  args.push_back(nullptr);
-
-  int in[2];
-  if (pipe(in) != 0) return fig;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_addclose(&actions, in[1]);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> env = {std::string("SDL_AUDIODRIVER=") + (toDisk ? "disk" : "dummy"),
+                                  "SDL_DISKAUDIOFILE=" + audioFile,
+                                  "SDL_DISKAUDIODELAY="};  // real-time pacing, as a sound card
+  for (const auto& [k, v] : extraEnv) env.push_back(k + "=" + v);
   unlink(audioFile.c_str());
-  pid_t pid = -1;
   const Clock::time_point start = Clock::now();
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  if (rc != 0) {
-    close(in[1]);
-    return fig;
-  }
+  int input = -1;
+  const pid_t pid = ondaria::test::startFed(argv, env, input);
+  if (pid < 0) return fig;
 
   // When each part of the audio file appeared.
   std::vector<std::pair<double, long long>> growth;
@@ -171,7 +141,7 @@ Figures runPlayer(const std::vector<std::string>& argv, const std::map<std::stri
     if (!signalled && ms > seconds * 1000) {
       if (terminate) {
         kill(pid, SIGTERM);
-      } else if (write(in[1], endInput.data(), endInput.size()) < 0) {
+      } else if (write(input, endInput.data(), endInput.size()) < 0) {
         std::perror("write");
       }
       signalled = true;
@@ -180,7 +150,7 @@ Figures runPlayer(const std::vector<std::string>& argv, const std::map<std::stri
     ended = wait4(pid, &status, WNOHANG, &usage) == pid;
     if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  close(in[1]);
+  close(input);
   fig.ran = true;
   fig.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                    (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -209,14 +179,6 @@ bool onPath(const std::string& name) {
     start = end + 1;
   }
   return false;
-}
-
-std::string programDirectory() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string path(buf, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/'));
 }
 
 }  // namespace
@@ -278,7 +240,7 @@ int main(int argc, char** argv) {
   // The program: its own settings folder with the settings a user gets on the
   // first run, the headless front-end reading ESC after the playing time.
   ondaria::test::runProgram({"mkdir", "-p", work + "/config/lumare", work + "/system"});
-  ondaria::test::runProgram({"cp", programDirectory() + "/data/Lumare.ini", work + "/config/lumare/Lumare.ini"});
+  ondaria::test::runProgram({"cp", ondaria::programDirectory() + "/data/Lumare.ini", work + "/config/lumare/Lumare.ini"});
   std::map<std::string, std::string> ondariaEnv = {
       {"ONDARIA_FRONTEND", "headless"},
       {"XDG_CONFIG_HOME", work + "/config"},
@@ -286,7 +248,7 @@ int main(int argc, char** argv) {
   };
   const SampleFormat ondariaFormat{true, 2, 48000}, ffplayFormat{false, 2, 44100};
   auto ondariaArgs = [&](const std::string& address) {
-    return std::vector<std::string>{programDirectory() + "/ondaria", address};
+    return std::vector<std::string>{ondaria::programDirectory() + "/ondaria", address};
   };
   auto ffplayArgs = [](const std::string& address) {
     return std::vector<std::string>{"ffplay", "-nodisp", "-loglevel", "error", address};

@@ -26,6 +26,7 @@
 
 #include "platform/audio_device.h"
 #include "platform/stream_engine.h"
+#include "playback/stream_player.h"
 #include "support/local_server.h"
 #include "support/stream_peers.h"
 
@@ -117,7 +118,7 @@ struct Outcome {
 };
 
 HSTREAM openPlaying(const std::string& url) {
-  const HOPEN o = StreamOpenURL(url.c_str(), STREAM_BLOCK | STREAM_STATUS | STREAM_AUTOFREE, nullptr, nullptr, true, 750);
+  const HOPEN o = StreamOpenURL(url.c_str(), ondaria::kStreamFlags, nullptr, nullptr, true, ondaria::kStartCushionMs);
   HSTREAM h = 0;
   int error = 0;
   ErrorDetail detail;
@@ -173,15 +174,11 @@ void printOutcome(const char* label, const Outcome& o) {
 int main(int argc, char** argv) {
   const int reconnections = argc > 1 ? std::atoi(argv[1]) : 300;
   setenv("SDL_AUDIODRIVER", "dummy", 0);
-  if (!Init(-1, 44100, 0, nullptr, nullptr)) {
+  // The stream player's own set-up of the engine.
+  if (!ondaria::initStreamPlayer()) {
     std::fprintf(stderr, "no audio output (error %d)\n", ErrorGetCode());
     return 1;
   }
-  SetConfig(CONFIG_NET_PLAYLIST, 1);
-  SetConfig(CONFIG_NET_PREBUF, 0);
-  SetConfig(CONFIG_NET_TIMEOUT, 10000);
-  SetConfig(CONFIG_NET_READTIMEOUT, 3000);
-  SetConfig(CONFIG_NET_RECONNECT, 120000);
 
   ondaria::test::ToneFiles tones;
   const std::string audio = ondaria::test::readWholeFile(tones.path("long.mp3"));
@@ -232,6 +229,6 @@ int main(int argc, char** argv) {
     }
   }
   StreamFree(h);
-  Free();
+  ondaria::freeStreamPlayer();
   return 0;
 }

@@ -20,6 +20,7 @@
 
 #include "platform/audio_device.h"
 #include "platform/stream_engine.h"
+#include "playback/stream_player.h"
 
 using namespace platform;
 using Clock = std::chrono::steady_clock;
@@ -54,15 +55,11 @@ int main(int argc, char** argv) {
   double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
   setenv("SDL_AUDIODRIVER", "dummy", 0);
 
-  if (!Init(-1, 44100, 0, nullptr, nullptr)) {
+  // The stream player's own set-up of the engine.
+  if (!ondaria::initStreamPlayer()) {
     std::fprintf(stderr, "no audio output (error %d)\n", ErrorGetCode());
     return 1;
   }
-  SetConfig(CONFIG_NET_PLAYLIST, 1);
-  SetConfig(CONFIG_NET_PREBUF, 0);
-  SetConfig(CONFIG_NET_TIMEOUT, 10000);
-  SetConfig(CONFIG_NET_READTIMEOUT, 3000);
-  SetConfig(CONFIG_NET_RECONNECT, 120000);
 
   std::atomic<bool> heard{false};
   Clock::time_point heardAt;
@@ -72,7 +69,7 @@ int main(int argc, char** argv) {
 
   const uint32_t flags = STREAM_BLOCK | STREAM_STATUS | STREAM_AUTOFREE;
   Clock::time_point t0 = Clock::now();
-  const HOPEN opening = StreamOpenURL(address.c_str(), flags, nullptr, nullptr, true, 750);
+  const HOPEN opening = StreamOpenURL(address.c_str(), flags, nullptr, nullptr, true, ondaria::kStartCushionMs);
   HSTREAM h = 0;
   int error = 0;
   ErrorDetail detail;
@@ -95,7 +92,7 @@ int main(int argc, char** argv) {
   double cpu = cpuSeconds() - cpu0;
   setAudioObserver(nullptr);
   StreamFree(h);
-  Free();
+  ondaria::freeStreamPlayer();
 
   std::printf("address            %s\n", address.c_str());
   std::printf("open               %.0f ms\n", msSince(t0, opened));

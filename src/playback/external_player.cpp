@@ -16,7 +16,6 @@ namespace ondaria {
 namespace {
 
 constexpr uint8_t kCtrlC = 3;
-constexpr uint8_t kEnter = 13;
 constexpr uint8_t kCtrlR = 18;
 constexpr uint8_t kEsc = 27;
 
@@ -268,16 +267,7 @@ int playExternal(const std::string& address) {
     writeLineSpoken(drawable(std::string_view(external().lastError).substr(0, kConsoleColumns)));
   }
   writeLine();
-  sayMessage("ODAPTENT", 1);
-  for (;;) {
-    const uint8_t answer = readKey();
-    if (answer == 0) {
-      readKey();  // the code byte of an extended key is no answer
-      continue;
-    }
-    if (answer == kCtrlR) return kResultRemove;
-    if (answer == kEnter || answer == kEsc) return 0;
-  }
+  return askEnterAfterFailure(0);
 }
 
 }  // namespace ondaria

@@ -270,6 +270,10 @@ int playAddress(const std::string& address) {
   flushKeys();
   reportPlayResult(result);
   if (result == 0 || result == kResultCancelled) return 0;
+  return askEnterAfterFailure(result);
+}
+
+int askEnterAfterFailure(int result) {
   sayMessage("ODAPTENT", 1);
   for (;;) {
     const uint8_t k = readKey();

@@ -32,6 +32,11 @@ int playbackSession(const std::string& address);
 // it), and the reason of a failure (lastFailureReason) on a line of its own.
 void reportPlayResult(int result);
 
+// After a failure has been told: "Aperte enter..." and keys until Enter or ESC
+// (`result` is returned) or Ctrl+R (kResultRemove: the caller offers to remove
+// the station).
+int askEnterAfterFailure(int result);
+
 // Steps the volume up or down by a tenth of the scale and says the new level;
 // at either end only the error beep sounds.
 void stepVolume(int direction);

@@ -309,6 +309,7 @@ class DeviceBufferTest : public ::testing::Test {
     setAudioObserver(nullptr);
     for (auto& s : attached_) audioRemoveSource(s.get());
     setAudioRelaxDelay(std::chrono::milliseconds(2000));
+    setAudioSuspendDelay(std::chrono::milliseconds(3000));
     audioClose();
   }
   std::shared_ptr<PcmQueueSource> attach(bool background) {
@@ -675,6 +676,73 @@ TEST_F(DeviceBufferTest, SupersededDeviceWritesSilenceAndLeavesTheSourcesAlone) 
   }
   audioRender(out.data(), 64);
   EXPECT_EQ(queued->pendingFrames(), pending - 64);
+}
+
+// ---- suspension: the device closed while nothing sounds ----
+
+TEST_F(DeviceBufferTest, SilenceClosesTheDeviceAndTheNextSoundOpensItFirst) {
+  setAudioSuspendDelay(std::chrono::milliseconds(150));
+  ASSERT_TRUE(waitFor([] { return audioSuspended(); }));
+  // Closed for SDL, open for everybody else.
+  EXPECT_TRUE(audioIsOpen());
+  EXPECT_EQ(audioRate(), kMixRate);
+  EXPECT_EQ(audioDeviceGeneration(), 0u);
+  const uint64_t before = audibleFrames_.load();
+  auto speech = attach(false);
+  feed(*speech, 100);
+  // Woken by the queueing itself, before the sound was queued.
+  EXPECT_FALSE(audioSuspended());
+  EXPECT_NE(audioDeviceGeneration(), 0u);
+  EXPECT_TRUE(waitFor([&] { return audibleFrames_.load() > before && !speech->busy(); }));
+  // Silent again: asleep again.
+  EXPECT_TRUE(waitFor([] { return audioSuspended(); }));
+  const AudioSwitchStats stats = audioSwitchStats();
+  EXPECT_GE(stats.suspensions, 2);
+  EXPECT_GE(stats.resumes, 1);
+}
+
+TEST_F(DeviceBufferTest, APausedStreamLetsTheDeviceSleepAndASoundingOneKeepsItAwake) {
+  setAudioSuspendDelay(std::chrono::milliseconds(150));
+  auto stream = attach(true);
+  stream->setPaused(true);
+  feed(*stream, 3000);
+  ASSERT_TRUE(waitFor([] { return audioSuspended(); }));
+  const int suspensions = audioSwitchStats().suspensions;
+  stream->setPaused(false);
+  EXPECT_FALSE(audioSuspended());
+  // Four suspend delays in, most of the sound is still to come: awake.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_TRUE(stream->busy());
+  EXPECT_FALSE(audioSuspended());
+  EXPECT_EQ(audioSwitchStats().suspensions, suspensions);
+}
+
+TEST_F(DeviceBufferTest, SoundsQueuedWhileTheKeeperSuspendsAreNeverLost) {
+  // The keeper decides after a millisecond of silence: every queueing races a
+  // suspension. A sound queued onto a closed device would never be played,
+  // and its source would stay busy for ever.
+  setAudioSuspendDelay(std::chrono::milliseconds(1));
+  std::vector<std::shared_ptr<PcmQueueSource>> sources;
+  for (int i = 0; i < 3; ++i) sources.push_back(attach(i == 2));
+  std::vector<std::thread> producers;
+  for (auto& source : sources) {
+    producers.emplace_back([source] {
+      std::mt19937 random(static_cast<unsigned>(reinterpret_cast<uintptr_t>(source.get())));
+      for (int n = 0; n < 40; ++n) {
+        feed(*source, 3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 8));
+      }
+      audioThreadEnds();  // the queueing may have opened the device
+    });
+  }
+  for (auto& t : producers) t.join();
+  for (auto& source : sources) {
+    EXPECT_TRUE(waitFor([&] { return !source->busy(); }));
+    EXPECT_EQ(source->doneCount(), source->queuedCount());
+  }
+  const AudioSwitchStats stats = audioSwitchStats();
+  std::printf("[ figure ] %d suspensions and %d resumes while three producers raced the keeper\n",
+              stats.suspensions, stats.resumes);
 }
 
 // A sound server for the test alone: pulseaudio with a null output, reached

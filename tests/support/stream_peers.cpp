@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -65,6 +67,50 @@ bool BackgroundProgram::start(const std::vector<std::string>& argv, const std::s
   posix_spawn_file_actions_destroy(&actions);
   if (r != 0) pid_ = -1;
   return pid_ > 0;
+}
+
+pid_t startFed(const std::vector<std::string>& argv, const std::vector<std::string>& env, int& input) {
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq) vars[std::string(*e, eq - *e)] = eq + 1;
+  }
+  for (const std::string& v : env) {
+    const size_t eq = v.find('=');
+    if (eq == std::string::npos) continue;
+    if (eq + 1 == v.size()) {
+      vars.erase(v.substr(0, eq));
+    } else {
+      vars[v.substr(0, eq)] = v.substr(eq + 1);
+    }
+  }
+  std::vector<std::string> envText;
+  for (const auto& [k, v] : vars) envText.push_back(k + "=" + v);
+  std::vector<char*> envp, args;
+  for (auto& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argCopy = argv;
+  for (auto& a : argCopy) args.push_back(a.data());
+  args.push_back(nullptr);
+
+  int in[2];
+  if (pipe(in) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  if (rc != 0) {
+    close(in[1]);
+    return -1;
+  }
+  input = in[1];
+  return pid;
 }
 
 bool BackgroundProgram::running() {

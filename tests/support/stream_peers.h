@@ -31,6 +31,12 @@ class BackgroundProgram {
   pid_t pid_ = -1;
 };
 
+// Starts a program (no shell, looked up on the PATH) with our environment
+// changed by `env` ("NAME=value" each; "NAME=" alone removes NAME), its
+// standard input a pipe whose writing end we get in `input`, its output and
+// error thrown away. The child's pid, or -1 (nothing left open).
+pid_t startFed(const std::vector<std::string>& argv, const std::vector<std::string>& env, int& input);
+
 // A port on 127.0.0.1 that nothing listens on (at the moment of the call).
 int freePort();
 
