@@ -305,22 +305,25 @@ std::vector<std::string> serversOrNone(bool ok, const ServerReader& reader,
   return names;
 }
 
-// The characters that cannot travel inside a query value (see
-// directorySearchTarget).
-bool breaksQueryValue(char c) { return c == '&' || c == '#' || c == '+' || c == '=' || c == '?'; }
-
-// The value as sent: UTF-8, blanks trimmed, the longest part between
-// characters that would break the query.
+// The value as sent: UTF-8, blanks trimmed, every byte but a letter, a digit,
+// "-" and "." escaped ("%26" for "&"), so that any character the user types
+// ("&", "#", "+", "=", "?", "%") reaches the directory as itself. The request
+// line keeps an escape as it is, so the value is escaped exactly once.
 std::string queryValue(std::string_view cp1252) {
-  std::string_view best;
-  size_t start = 0;
-  for (size_t i = 0; i <= cp1252.size(); ++i) {
-    if (i < cp1252.size() && !breaksQueryValue(cp1252[i])) continue;
-    const std::string_view part = trimBlanks(cp1252.substr(start, i - start));
-    if (part.size() > best.size()) best = part;
-    start = i + 1;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : platform::cp1252ToUtf8(trimBlanks(cp1252))) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || c == '-' ||
+        c == '.') {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 0x0F]);
+    }
   }
-  return platform::cp1252ToUtf8(best);
+  return out;
 }
 
 struct StateName {

@@ -88,10 +88,9 @@ struct DirectorySearch {
 
 // The request target of a search, most voted first, failing stations hidden
 // ("/json/stations/search?name=...&countrycode=BR&...&order=votes&reverse=true
-// &hidebroken=true&limit=500"). Values go out as UTF-8; the request line's
-// encoding (encodeUrl) escapes blanks and bytes above 127. The characters
-// "&", "#", "+", "=" and "?" cannot be sent inside a value that way, so a
-// text holding them is searched by its longest part between them.
+// &hidebroken=true&limit=500"). Values go out as UTF-8, escaped here
+// ("rock%20%26%20pop"), so a search may hold any character; the request line
+// sends an escape as it stands, never escaping it twice.
 std::string directorySearchTarget(const DirectorySearch& search);
 
 // The request target that tells the directory a station was played.

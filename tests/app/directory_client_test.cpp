@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/directory_stations.h"
 #include "console/core/console.h"
 #include "console/core/settings.h"
 #include "net/net_fixture.h"
@@ -93,7 +94,13 @@ TEST_F(DirectoryClientTest, AskedFromAMirrorOfTheListNamingItself) {
   auto directory = base(serverList({mirror->port()}));
   useDirectory(*directory);
 
-  const std::string target = "/json/stations/search?name=boa&limit=5";
+  // A search holding characters that mean something in a query reaches the
+  // mirror escaped exactly once.
+  DirectorySearch search;
+  search.name = "boa & 100% r\xE1" "dio";
+  search.limit = 5;
+  const std::string target = directorySearchTarget(search);
+  ASSERT_EQ(target.rfind("/json/stations/search?name=boa%20%26%20100%25%20r%C3%A1dio&", 0), 0u) << target;
   DirectoryQuery q = queryDirectory(target);
   ASSERT_EQ(q.outcome, DirectoryOutcome::ok);
   ASSERT_EQ(q.answer.stations.size(), 1u);

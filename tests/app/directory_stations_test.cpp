@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/http_download.h"
 #include "support/temp_files.h"
 
 namespace ondaria {
@@ -195,15 +196,22 @@ TEST(DirectoryStations, SearchTargets) {
       {{"", "BR", "", "", 500},
        "/json/stations/search?countrycode=BR&order=votes&reverse=true&hidebroken=true&limit=500"},
       {{"r\xE1" "dio clube", "BR", "S\xE3o Paulo", "mpb", 50},
-       "/json/stations/search?name=r\xC3\xA1" "dio clube&countrycode=BR&state=S\xC3\xA3o Paulo&tag=mpb"
+       "/json/stations/search?name=r%C3%A1dio%20clube&countrycode=BR&state=S%C3%A3o%20Paulo&tag=mpb"
        "&order=votes&reverse=true&hidebroken=true&limit=50"},
-      // Characters that would end or change the value: the longest part between them.
+      // Characters that would end or change the value travel escaped, whole.
       {{"rock & pop", "", "", "", 10},
-       "/json/stations/search?name=rock&order=votes&reverse=true&hidebroken=true&limit=10"},
-      {{"a=b#jovem pan?x", "", "", "  ", 10},
-       "/json/stations/search?name=jovem pan&order=votes&reverse=true&hidebroken=true&limit=10"},
+       "/json/stations/search?name=rock%20%26%20pop&order=votes&reverse=true&hidebroken=true&limit=10"},
+      {{"a=b#jovem pan?x+100%", "", "", "  ", 10},
+       "/json/stations/search?name=a%3Db%23jovem%20pan%3Fx%2B100%25&order=votes&reverse=true"
+       "&hidebroken=true&limit=10"},
+      {{"%41_~", "", "", "", 1},
+       "/json/stations/search?name=%2541%5F%7E&order=votes&reverse=true&hidebroken=true&limit=1"},
   };
-  for (const auto& c : cases) EXPECT_EQ(directorySearchTarget(c.search), c.target);
+  for (const auto& c : cases) {
+    EXPECT_EQ(directorySearchTarget(c.search), c.target);
+    // The request line sends the target as it stands: escaped once, not twice.
+    EXPECT_EQ(encodeUrl(c.target), c.target);
+  }
   EXPECT_EQ(directoryClickTarget("96062a7b"), "/json/url/96062a7b");
 }
 
