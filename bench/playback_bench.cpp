@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -64,9 +65,9 @@ struct Figures {
   double firstAudioMs = -1;  // -1: the tone was never found
 };
 
-// Amplitude of the 440 Hz component in one window (Goertzel): speech or
-// noise said over the tone changes it little, silence and speech alone give
-// next to nothing.
+// Amplitude of the 440 Hz component in one window (Goertzel). Over 100 ms
+// the steady tone stands out: speech alone gives at most a quarter of the
+// tone's level there, and speech said over the tone changes it little.
 double toneAmplitude(const std::vector<float>& s, size_t from, size_t n, int rate) {
   const double w = 2 * M_PI * 440.0 / rate;
   const double coeff = 2 * std::cos(w);
@@ -80,8 +81,12 @@ double toneAmplitude(const std::vector<float>& s, size_t from, size_t n, int rat
   return 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(n);
 }
 
-// Byte offset in the file where the tone starts (five 20 ms windows in a row
-// holding it at about the feed's level, amplitude 1/8), or -1.
+// Byte offset in the file where the tone starts, or -1. The tone's level is
+// the median over the second half of the recording (each player has its own
+// volume); the onset is the middle of the first 100 ms window holding at
+// least half that level, five 10 ms steps in a row. The speech the program
+// says at the start ("Tentando conexão") may go on over the music: it
+// neither hides the tone nor passes for it.
 long long toneOnset(const std::string& path, const SampleFormat& f) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -98,12 +103,19 @@ long long toneOnset(const std::string& path, const SampleFormat& f) {
       left[i] = v / 32768.0f;
     }
   }
-  const size_t window = f.rate / 50;
+  const size_t window = f.rate / 10, step = f.rate / 100;
+  if (left.size() < 2 * window) return -1;
+  std::vector<double> amplitude;
+  for (size_t from = 0; from + window <= left.size(); from += step)
+    amplitude.push_back(toneAmplitude(left, from, window, f.rate));
+  std::vector<double> later(amplitude.begin() + static_cast<std::ptrdiff_t>(amplitude.size() / 2), amplitude.end());
+  std::nth_element(later.begin(), later.begin() + static_cast<std::ptrdiff_t>(later.size() / 2), later.end());
+  const double level = later[later.size() / 2];
+  if (level < 0.02) return -1;  // no tone in it
   int run = 0;
-  for (size_t w = 0; (w + 1) * window <= left.size(); ++w) {
-    const double a = toneAmplitude(left, w * window, window, f.rate);
-    run = (a > 0.08 && a < 0.2) ? run + 1 : 0;
-    if (run == 5) return static_cast<long long>((w - 4) * window * frameBytes);
+  for (size_t k = 0; k < amplitude.size(); ++k) {
+    run = amplitude[k] >= level / 2 ? run + 1 : 0;
+    if (run == 5) return static_cast<long long>(((k - 4) * step + window / 2) * frameBytes);
   }
   return -1;
 }
