@@ -397,8 +397,9 @@ TEST_F(StreamEngineTest, APlaylistOfDeadEntriesCostsOneDeadlineNotOneEach) {
     while (c.pause(50)) {
     }
   });
+  // As long a list as is read (64 KB, some 1 800 entries).
   std::string list = "#EXTM3U\n";
-  for (int i = 0; i < 40; ++i) list += dead.url("/entrada" + std::to_string(i)) + "\n";
+  for (int i = 0; list.size() < 63 * 1024; ++i) list += dead.url("/entrada" + std::to_string(i)) + "\n";
   LocalServer playlist([&](ServerConnection& c) {
     c.readRequest();
     c.send(head("audio/x-mpegurl") + list);
