@@ -20,7 +20,7 @@ using ondaria::test::LocalServer;
 using ondaria::test::ServerConnection;
 using ondaria::test::ToneFiles;
 
-ToneFiles& tones() {
+ToneFiles& longTones() {
   static ToneFiles files(6.0);
   return files;
 }
@@ -60,7 +60,7 @@ TEST_F(StreamEngineTest, IcyMetadataIsTakenOutOfTheAudioAndReportedInOrder) {
   // Eight metadata intervals of MP3, a title in the first and the fourth
   // block, the other blocks empty; then the server closes.
   const size_t metaint = 8192;
-  const std::string audio = ondaria::test::readWholeFile(tones().path("mp3")).substr(0, metaint * 8);
+  const std::string audio = ondaria::test::readWholeFile(longTones().path("mp3")).substr(0, metaint * 8);
   ASSERT_EQ(audio.size(), metaint * 8);
   std::vector<std::string> blocks(8);
   blocks[0] = "StreamTitle='Primeiro';StreamUrl='http://host/capa.jpg';";
@@ -206,15 +206,15 @@ TEST_F(IcecastStreams, AacMountIsTheAacCreatorsOnly) {
 // ---- HLS ----
 
 TEST_F(StreamEngineTest, HlsPlaylistsAreTheHlsCreatorsOnly) {
-  ASSERT_FALSE(tones().path("hls").empty());
-  FileServer files(tones().folder());
+  ASSERT_FALSE(longTones().path("hls").empty());
+  FileServer files(longTones().folder());
   std::string url = files.url("hls/index.m3u8");
   EXPECT_EQ(StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr), 0u);
   EXPECT_EQ(ErrorGetCode(), ERROR_FILEFORM);
   EXPECT_EQ(AAC_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr), 0u);
   EXPECT_EQ(ErrorGetCode(), ERROR_FILEFORM);
   // Not followed as a playlist of stream addresses either.
-  EXPECT_EQ(StreamCreateURL(tones().path("hls").c_str(), 0, STREAM_DECODE, nullptr, nullptr), 0u);
+  EXPECT_EQ(StreamCreateURL(longTones().path("hls").c_str(), 0, STREAM_DECODE, nullptr, nullptr), 0u);
   EXPECT_EQ(ErrorGetCode(), ERROR_FILEFORM);
 
   HSTREAM h = HLS_StreamCreateURL(url.c_str(), STREAM_DECODE, nullptr, nullptr);
@@ -226,19 +226,19 @@ TEST_F(StreamEngineTest, HlsPlaylistsAreTheHlsCreatorsOnly) {
   EXPECT_EQ(StreamGetFilePosition(h, FILEPOS_END), ~uint64_t{0});
   Decoded d = decodeAll(h);
   EXPECT_TRUE(d.ended);
-  EXPECT_NEAR(static_cast<double>(d.left.size()) / kMixRate, tones().seconds(), 0.2);
+  EXPECT_NEAR(static_cast<double>(d.left.size()) / kMixRate, longTones().seconds(), 0.2);
   EXPECT_NEAR(toneFrequency(d.left), 440.0, 5.0);
   StreamFree(h);
 
-  h = HLS_StreamCreateURL(tones().path("hls").c_str(), STREAM_DECODE, nullptr, nullptr);
+  h = HLS_StreamCreateURL(longTones().path("hls").c_str(), STREAM_DECODE, nullptr, nullptr);
   ASSERT_NE(h, 0u) << ErrorGetCode();  // a local playlist
-  EXPECT_NEAR(static_cast<double>(decodeAll(h).left.size()) / kMixRate, tones().seconds(), 0.2);
+  EXPECT_NEAR(static_cast<double>(decodeAll(h).left.size()) / kMixRate, longTones().seconds(), 0.2);
   StreamFree(h);
 }
 
 TEST_F(StreamEngineTest, HlsStreamStuckOnASegmentIsFreedAtOnce) {
-  ASSERT_FALSE(tones().path("hls").empty());
-  std::string dir = tones().folder() + "/hls";
+  ASSERT_FALSE(longTones().path("hls").empty());
+  std::string dir = longTones().folder() + "/hls";
   LocalServer server([&](ServerConnection& c) {
     std::string request = c.readRequest();
     std::string name = request.substr(request.find('/') + 1);

@@ -24,12 +24,6 @@ namespace {
 
 using ondaria::test::LocalServer;
 using ondaria::test::ServerConnection;
-using ondaria::test::ToneFiles;
-
-ToneFiles& tones() {
-  static ToneFiles files;
-  return files;
-}
 
 const std::string& longMp3() {
   static const std::string bytes = ondaria::test::readWholeFile(tones().path("long.mp3"));
@@ -254,45 +248,52 @@ class LiveServer {
   LocalServer server_;
 };
 
-TEST_F(StreamEngineTest, ALiveStreamThatDropsIsReopenedAndPlaysOn) {
-  // Dropped by a reset, then by a clean close, then the mount is gone.
-  LiveServer live([](int n) {
-    if (n == 0) return Part{1.5, Then::Reset};
-    if (n == 1) return Part{3.0, Then::Close};
-    return Part{0, Then::Missing};
-  });
-  SetConfig(CONFIG_NET_RECONNECT, 1500);
-  HSTREAM h = StreamCreateURL(live.url().c_str(), 0, STREAM_DECODE, nullptr, nullptr);
-  ASSERT_NE(h, 0u) << ErrorGetCode();
-  SyncLog log;
-  ChannelSetSync(h, SYNC_RECONNECT, 0, logSync<SYNC_RECONNECT>, &log);
-  ChannelSetSync(h, SYNC_DOWNLOAD, 0, logSync<SYNC_DOWNLOAD>, &log);
-  Decoded d = decodeAll(h, 30);
-  EXPECT_TRUE(d.ended);
-  // Both connections' audio, with the tone intact across the join.
-  EXPECT_NEAR(secondsOf(d), 4.5, 0.4);
-  EXPECT_NEAR(toneFrequency(d.left), 440.0, 5.0);
-  // Lost, back, lost, given up; the download ended once, at the very end.
-  EXPECT_EQ(log.data(SYNC_RECONNECT), (std::vector<uint32_t>{0, 1, 0, 2}));
-  EXPECT_EQ(log.count(SYNC_DOWNLOAD), 1);
-  EXPECT_GE(live.connections(), 3);
-  StreamFree(h);
-}
-
-TEST_F(StreamEngineTest, ASilentConnectionCountsAsLostAfterTheReadTimeOut) {
-  LiveServer live([](int n) {
-    if (n == 0) return Part{1.0, Then::Silence};
-    return n == 1 ? Part{2.0, Then::Close} : Part{0, Then::Missing};
-  });
-  SetConfig(CONFIG_NET_READTIMEOUT, 500);
-  SetConfig(CONFIG_NET_RECONNECT, 800);
-  HSTREAM h = StreamCreateURL(live.url().c_str(), 0, STREAM_DECODE, nullptr, nullptr);
-  ASSERT_NE(h, 0u) << ErrorGetCode();
-  Decoded d = decodeAll(h, 30);
-  EXPECT_TRUE(d.ended);
-  EXPECT_NEAR(secondsOf(d), 3.0, 0.4);
-  EXPECT_GE(live.connections(), 2);
-  StreamFree(h);
+TEST_F(StreamEngineTest, ALiveStreamThatDropsOrFallsSilentIsReopenedAndPlaysOn) {
+  const struct {
+    const char* what;
+    std::function<Part(int)> plan;
+    int readTimeoutMs;  // 0: the default
+    int reconnectMs;
+    double seconds;                   // all connections' audio
+    std::vector<uint32_t> reconnects;  // SYNC_RECONNECT data, in order
+  } cases[] = {
+      // Dropped by a reset, then by a clean close, then the mount is gone:
+      // lost, back, lost, given up.
+      {"dropped",
+       [](int n) {
+         if (n == 0) return Part{1.5, Then::Reset};
+         return n == 1 ? Part{3.0, Then::Close} : Part{0, Then::Missing};
+       },
+       0, 1500, 4.5, {0, 1, 0, 2}},
+      // Open but sending nothing: lost once the read time-out has passed.
+      {"silent",
+       [](int n) {
+         if (n == 0) return Part{1.0, Then::Silence};
+         return n == 1 ? Part{2.0, Then::Close} : Part{0, Then::Missing};
+       },
+       500, 800, 3.0, {0, 1, 0, 2}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LiveServer live(c.plan);
+    if (c.readTimeoutMs > 0) SetConfig(CONFIG_NET_READTIMEOUT, c.readTimeoutMs);
+    SetConfig(CONFIG_NET_RECONNECT, c.reconnectMs);
+    HSTREAM h = StreamCreateURL(live.url().c_str(), 0, STREAM_DECODE, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << ErrorGetCode();
+    SyncLog log;
+    ChannelSetSync(h, SYNC_RECONNECT, 0, logSync<SYNC_RECONNECT>, &log);
+    ChannelSetSync(h, SYNC_DOWNLOAD, 0, logSync<SYNC_DOWNLOAD>, &log);
+    Decoded d = decodeAll(h, 30);
+    EXPECT_TRUE(d.ended);
+    // Every connection's audio, with the tone intact across the joins.
+    EXPECT_NEAR(secondsOf(d), c.seconds, 0.4);
+    EXPECT_NEAR(toneFrequency(d.left), 440.0, 5.0);
+    EXPECT_EQ(log.data(SYNC_RECONNECT), c.reconnects);
+    // The download ended once, at the very end.
+    EXPECT_EQ(log.count(SYNC_DOWNLOAD), 1);
+    EXPECT_GE(live.connections(), 3);
+    StreamFree(h);
+  }
 }
 
 TEST_F(StreamEngineTest, AMountThatComesBackIsPlayedAgainAndOnlyLiveStreamsAreReopened) {

@@ -26,11 +26,6 @@ using ondaria::test::LocalServer;
 using ondaria::test::ServerConnection;
 using ondaria::test::ToneFiles;
 
-ToneFiles& tones() {
-  static ToneFiles files;
-  return files;
-}
-
 enum class Which { Plain, Aac, Hls };
 
 HSTREAM createWith(Which which, const std::string& url, uint32_t flags) {

@@ -15,8 +15,15 @@
 
 #include "platform/audio_device.h"
 #include "platform/stream_engine.h"
+#include "support/stream_peers.h"
 
 namespace platform::streamtest {
+
+// The tone files of the stream engine's tests, made once per test program.
+inline ondaria::test::ToneFiles& tones() {
+  static ondaria::test::ToneFiles files;
+  return files;
+}
 
 // Flags the stream player uses for every stream.
 constexpr uint32_t kPlayerFlags = STREAM_BLOCK | STREAM_STATUS | STREAM_AUTOFREE;

@@ -23,6 +23,7 @@
 #include "speech/speech.h"
 #include "speech/wave_output.h"
 #include "support/headless_console.h"
+#include "support/stream_peers.h"
 #include "support/temp_files.h"
 
 namespace ondaria::playtest {
@@ -35,6 +36,12 @@ class CloseAudioAtExit : public ::testing::Environment {
 };
 inline ::testing::Environment* const kCloseAudioAtExit =
     ::testing::AddGlobalTestEnvironment(new CloseAudioAtExit);
+
+// The tone files of the playback tests (1.5 s each), made once per test program.
+inline test::ToneFiles& tones() {
+  static test::ToneFiles files(1.5);
+  return files;
+}
 
 class PlaybackTest : public ::testing::Test {
  protected:

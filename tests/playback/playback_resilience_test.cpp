@@ -18,12 +18,6 @@ namespace {
 
 using test::LocalServer;
 using test::ServerConnection;
-using test::ToneFiles;
-
-ToneFiles& tones() {
-  static ToneFiles files(1.5);
-  return files;
-}
 
 const std::string& longMp3() {
   static const std::string bytes = test::readWholeFile(tones().path("long.mp3"));

@@ -20,13 +20,6 @@ using test::FileServer;
 using test::IcecastServer;
 using test::LocalServer;
 using test::ServerConnection;
-using test::ToneFiles;
-
-// Short tones for whole programmes, and long ones for sessions driven by keys.
-ToneFiles& tones() {
-  static ToneFiles files(1.5);
-  return files;
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
