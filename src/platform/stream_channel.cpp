@@ -574,7 +574,7 @@ bool StreamChannel::removeSync(HSYNC sync) {
   return true;
 }
 
-void StreamChannel::fire(uint32_t type, uint32_t data) {
+bool StreamChannel::fire(uint32_t type, uint32_t data) {
   std::vector<Sync> due;
   {
     std::lock_guard<std::mutex> lock(syncMutex_);
@@ -591,6 +591,7 @@ void StreamChannel::fire(uint32_t type, uint32_t data) {
   }
   // Called without the lock, so a sync may add or remove syncs.
   for (const Sync& s : due) s.proc(s.id, handle_, data, s.user);
+  return !due.empty();
 }
 
 void StreamChannel::fireFreeSyncs() { fire(SYNC_FREE, 0); }
@@ -685,12 +686,17 @@ void StreamChannel::watchConnection() {
   const int64_t now = steadyMs();
   if (!http_->connected() && !reconnect_->inOutage()) {
     reconnect_->lose(now);
-    fire(SYNC_RECONNECT, 0);
+    outageUntold_ = !fire(SYNC_RECONNECT, 0);
     if (onWake_) onWake_();
   }
   if (!reconnect_->inOutage()) return;
+  if (outageUntold_ && fire(SYNC_RECONNECT, 0)) {
+    outageUntold_ = false;
+    if (onWake_) onWake_();
+  }
   reconnect_->service(now);
   if (reconnect_->gaveUp()) {
+    outageUntold_ = false;
     fire(SYNC_RECONNECT, 2);
     if (onWake_) onWake_();
   }
@@ -718,6 +724,7 @@ bool StreamChannel::switchConnection() {
     return false;
   }
   http_->setReadTimeout(setup_.readTimeoutMs);
+  outageUntold_ = false;
   fire(SYNC_RECONNECT, 1);
   if (onWake_) onWake_();
   return true;

@@ -158,7 +158,8 @@ class StreamChannel {
   void finishDecoding();
   void restartFile();
   void serviceEvents();
-  void fire(uint32_t type, uint32_t data);
+  // Calls the syncs of `type`; false when none was set.
+  bool fire(uint32_t type, uint32_t data);
   void onMetadata(const std::string& text);
 
   const uint32_t handle_;
@@ -168,6 +169,9 @@ class StreamChannel {
   std::string formatName_;  // the demuxer that worked, forced again after a reconnection
   bool live_ = false;       // a network stream without a known length
   std::unique_ptr<StreamReconnector> reconnect_;
+  // An outage began before any reconnection sync was set (a stream that
+  // drops as soon as it opens): told to the first one set while it lasts.
+  bool outageUntold_ = false;
   bool opening_ = false;    // readPacket feeds an opening: no reconnection inside it
   bool switchPending_ = false;  // the old connection is used up and a new one is ready
   size_t replayPos_ = 0;    // while opening a network body: bytes read but kept in the buffer
