@@ -28,6 +28,7 @@
 #include "tts/koral_engine.h"
 #include "tts/koral_text.h"
 #include "latency_probe.h"
+#include "bench_text.h"
 
 namespace {
 
@@ -43,18 +44,6 @@ long peakKb(const std::string& pid = "self") {
   while (std::getline(in, line))
     if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
   return 0;
-}
-
-std::string twoHundredWords() {
-  const char* words[] = {"a", "r\xE1" "dio", "toca", "m\xFAsica", "brasileira", "todos", "os",
-                         "dias", "para", "ouvintes", "de", "todo", "o", "pa\xEDs", "com",
-                         "not\xED" "cias", "e", "programas", "ao", "vivo"};
-  std::string text;
-  for (int i = 0; i < 200; ++i) {
-    text += words[i % std::size(words)];
-    text += (i % 12 == 11) ? ". " : " ";
-  }
-  return text;
 }
 
 std::string benchData(const std::string& name) {

@@ -31,6 +31,7 @@
 #include "speech/diphone_speech.h"
 #include "speech/speech.h"
 #include "speech/speech_servers.h"
+#include "bench_text.h"
 
 namespace {
 
@@ -129,18 +130,6 @@ void startWith(const std::string& settings) {
 
 const char* kSentence =
     "Bom dia, esta \xE9 a r\xE1" "dio Ondaria falando em portugu\xEAs do Brasil";
-
-std::string twoHundredWords() {
-  const char* words[] = {"a", "r\xE1" "dio", "toca", "m\xFAsica", "brasileira", "todos", "os",
-                         "dias", "para", "ouvintes", "de", "todo", "o", "pa\xEDs", "com",
-                         "not\xED" "cias", "e", "programas", "ao", "vivo"};
-  std::string text;
-  for (int i = 0; i < 200; ++i) {
-    text += words[i % std::size(words)];
-    text += (i % 12 == 11) ? ". " : " ";
-  }
-  return text;
-}
 
 // (b) and (c) with the engine now started.
 void sentenceAndCut(const char* engine, int runs) {
